@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Configures and builds into build/ (or build-asan/ with --sanitize). Prints the build folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+dir=build
+extra=()
+if [ "${1:-}" = "--sanitize" ]; then
+    dir=build-asan
+    extra+=(-DLYRLINK_SANITIZE=ON -DLYRLINK_BENCHMARKS=OFF)
+fi
+if command -v ccache >/dev/null 2>&1; then
+    extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+
+cmake -S . -B "$dir" -G Ninja "${extra[@]}" >&2
+cmake --build "$dir" >&2
+echo "$dir"

@@ -1,0 +1,73 @@
+// All periodic and delayed work runs from LyrLinkSysMgrTimer: a juce::Timer that carries an id and
+// hands every expiry to its owner's timerDispatch. Jobs use the timers as one-shot timers: each
+// job stops its own timer first and restarts a timer only explicitly.
+#pragma once
+
+#include <juce_events/juce_events.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace lyrlink
+{
+
+class LyrLinkSysMgrTimer;
+
+/** Whatever runs the jobs: MainComponent. */
+class TimerDispatchTarget
+{
+public:
+    virtual ~TimerDispatchTarget() = default;
+    /** Runs the job that belongs to the timer id. */
+    virtual void timerDispatch (uint32_t id) = 0;
+};
+
+/**
+    Tests: sees every start and stop of every timer. Timers constructed while an observer is
+    installed are virtual: they never reach JUCE's timer thread, and fire only when the observer
+    (a virtual scheduler) calls fire().
+*/
+class TimerObserver
+{
+public:
+    virtual ~TimerObserver() = default;
+    virtual void timerStarted (LyrLinkSysMgrTimer& timer, int periodMs) = 0;
+    virtual void timerStopped (LyrLinkSysMgrTimer& timer) = 0;
+    virtual void timerDestroyed (LyrLinkSysMgrTimer& timer) = 0;
+};
+
+class LyrLinkSysMgrTimer : private juce::Timer
+{
+public:
+    LyrLinkSysMgrTimer (TimerDispatchTarget& owner, uint32_t timerId);
+    ~LyrLinkSysMgrTimer() override;
+
+    /** (Re)starts the timer with a period in milliseconds; JUCE treats 0 as 1 ms. */
+    void startTimer (int periodMs);
+    /** Stops the timer; stopping a stopped timer does nothing. */
+    void stopTimer();
+    /** True while the timer runs. */
+    bool isTimerRunning() const noexcept;
+    /** The current period in milliseconds, 0 when stopped. */
+    int getTimerInterval() const noexcept;
+    /** The id handed to timerDispatch. */
+    uint32_t getTimerId() const noexcept { return m_timerId; }
+
+    /** Runs the job as an expiry would: tests call this through their scheduler. */
+    void fire() { timerCallback(); }
+
+    /** Tests: installs (or, with nullptr, removes) the observer for timers constructed from now on. */
+    static void setObserver (TimerObserver* observer) noexcept;
+
+private:
+    void timerCallback() override;
+
+    TimerDispatchTarget& m_owner;
+    const uint32_t m_timerId;
+    TimerObserver* const m_observer;
+    std::atomic<int> m_virtualPeriod { 0 };
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LyrLinkSysMgrTimer)
+};
+
+} // namespace lyrlink

@@ -1,0 +1,151 @@
+#include "app/MainComponent.h"
+
+namespace lyrlink
+{
+
+namespace
+{
+constexpr const char* kCtorName = "MainComponent::MainComponent";
+}
+
+MainComponent::MainComponent (LinkPlatform& platform) : m_platform (platform)
+{
+    m_label = std::make_unique<juce::Label> ("labelPlayMode", "-----");
+    addAndMakeVisible (*m_label);
+    m_label->setFont (juce::Font (15.0f, juce::Font::bold));
+    m_label->setJustificationType (juce::Justification::centredLeft);
+    m_label->setEditable (false, false, false);
+    m_label->setColour (juce::Label::textColourId, juce::Colour (0xff000000));
+    m_label->setColour (juce::Label::backgroundColourId, juce::Colour (0x00000000));
+
+    setSize (300, 100);
+
+    resetLinkState();
+
+    linkPermitted = 0;
+    m_appMonitorErr = 0;
+    m_netGraceCount = 0;
+
+    m_log = std::make_unique<LyrLinkSysMgrLog> (m_platform.getAppDataFolder(), "VelmoraLog",
+                                                "LyrLinkSysMgrLog.txt", "StartLog");
+    m_log->write ("%s OK", kCtorName);
+
+    // The network record starts zeroed; the receive thread only starts after the callback is
+    // known, so no datagram is lost to a null callback.
+    m_networkAccess = std::make_unique<LyrLinkNetworkAccess> (m_platform.createDatagramPort(),
+                                                              m_platform.getNetRowSource());
+    m_networkAccess->m_callback = this;
+    const auto udpPort = m_platform.getUdpPort();
+    if (m_networkAccess->bindPort (udpPort))
+        m_networkAccess->open (udpPort);
+    else
+        m_log->write ("%s NG UDP port open", kCtorName);
+
+    m_tcpServer = std::make_unique<LyrLinkSysMgrTCP> (m_platform.getTcpPort());
+    m_tcpServer->m_callback = this;
+    if (! m_tcpServer->openServer())
+        m_log->write ("%s NG TCP port open", kCtorName);
+
+    m_rejected = false;
+
+    createMasterPipe();
+
+    m_discoveryTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_DISCOVERY);
+    m_idTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID);
+    m_keepAliveTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_KEEP_ALIVE);
+    m_idRestartTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID_RESTART);
+    m_idRestartLongTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID_RESTART_LONG);
+    m_netMonitorTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_NET_MONITOR);
+    m_appMonitorTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_APP_MONITOR);
+    m_compatiTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_COMPATI);
+    for (uint32_t id = TIMER_AGING_FIRST; id <= TIMER_AGING_LAST; ++id)
+        m_agingTimers.add (new LyrLinkSysMgrTimer (*this, id));
+
+    // Frames can arrive from the receive threads since the endpoint opened; timers are started
+    // under the link lock like every other timer change.
+    const juce::ScopedLock sl (m_linkLock);
+    m_netMonitorTimer->startTimer (kNetMonitorPeriodMs);
+    m_appMonitorTimer->startTimer (kAppMonitorPeriodMs);
+}
+
+MainComponent::~MainComponent()
+{
+    {
+        const juce::ScopedLock sl (m_linkLock);
+        stopLinkTimers();
+    }
+
+    // The receive threads use the connections, the timers, the log and the link lock, so they
+    // stop before any of those goes away.
+    m_networkAccess.reset();
+    m_tcpServer.reset();
+
+    m_ipcs.clear();
+
+    m_compatiTimer.reset();
+    m_discoveryTimer.reset();
+    m_idTimer.reset();
+    m_keepAliveTimer.reset();
+    m_idRestartTimer.reset();
+    m_idRestartLongTimer.reset();
+    m_netMonitorTimer.reset();
+    m_appMonitorTimer.reset();
+
+    m_log.reset();
+
+    m_agingTimers.clear();
+    m_label.reset();
+}
+
+void MainComponent::paint (juce::Graphics& g) { g.fillAll (juce::Colour (0xffffffff)); }
+
+void MainComponent::resized()
+{
+    if (m_label != nullptr)
+        m_label->setBounds (32, 32, 150, 24);
+}
+
+LinkStatus MainComponent::getLinkStatus() const
+{
+    const juce::ScopedLock sl (m_linkLock);
+    return m_linkStatus;
+}
+
+DeviceEntry MainComponent::getDeviceEntry (int id) const
+{
+    const juce::ScopedLock sl (m_linkLock);
+    return isDeviceId (id) ? m_peers[static_cast<size_t> (id - 1)] : DeviceEntry {};
+}
+
+LinkTimings MainComponent::getLinkTimings() const
+{
+    const juce::ScopedLock sl (m_linkLock);
+    return m_timings;
+}
+
+LyrLinkSysMgrTimer* MainComponent::getTimer (uint32_t id) const
+{
+    switch (id)
+    {
+        case TIMER_DISCOVERY: return m_discoveryTimer.get();
+        case TIMER_ID: return m_idTimer.get();
+        case TIMER_KEEP_ALIVE: return m_keepAliveTimer.get();
+        case TIMER_ID_RESTART: return m_idRestartTimer.get();
+        case TIMER_ID_RESTART_LONG: return m_idRestartLongTimer.get();
+        case TIMER_NET_MONITOR: return m_netMonitorTimer.get();
+        case TIMER_APP_MONITOR: return m_appMonitorTimer.get();
+        case TIMER_COMPATI: return m_compatiTimer.get();
+        default: break;
+    }
+    if (id >= TIMER_AGING_FIRST && id <= TIMER_AGING_LAST)
+        return m_agingTimers[static_cast<int> (id - TIMER_AGING_FIRST)];
+    return nullptr;
+}
+
+void MainComponent::startIfStopped (LyrLinkSysMgrTimer& timer, int periodMs)
+{
+    if (! timer.isTimerRunning())
+        timer.startTimer (periodMs);
+}
+
+} // namespace lyrlink

@@ -1,0 +1,206 @@
+// MainComponent owns every subsystem and all link state. Its operations are grouped by prefix in
+// files of their own: frameSend... (link/FrameSend.cpp), frame reception (link/FrameRead.cpp), the
+// link state machine (link/LinkUp.cpp), the peer table (link/PeerTable.cpp), the network monitor
+// (netenv/NetMonitor.cpp), requests and notifications (ipc/RequestHandling.cpp), the connections
+// (ipc/Connections.cpp) and the application monitor (ipc/AppMonitor.cpp).
+//
+// Threads: frameRead runs on "LyrLinkUDP Thread" and "LyrLinkTCPServer Thread"; timer jobs and pipe
+// messages on the message thread. The link lock (re-entrant) serialises them: every frame handler,
+// timer job and link-changing request holds it for its whole run. m_ipcs has its own lock, taken
+// after the link lock where both are held.
+#pragma once
+
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
+#include "app/LyrLinkSysMgrTimer.h"
+#include "ipc/LyrLinkIPCServer.h"
+#include "link/FrameFormat.h"
+#include "link/LinkRecords.h"
+#include "link/LinkTimings.h"
+#include "netenv/LyrLinkNetworkAccess.h"
+#include "transport/LyrLinkNetworkAccessCallback.h"
+#include "transport/LyrLinkSysMgrTCP.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <memory>
+
+namespace lyrlink
+{
+
+/** Timer ids. */
+enum TimerId : uint32_t
+{
+    TIMER_DISCOVERY = 1,
+    TIMER_ID = 2,
+    TIMER_KEEP_ALIVE = 4,
+    TIMER_ID_RESTART = 5,
+    TIMER_ID_RESTART_LONG = 6,
+    TIMER_NET_MONITOR = 7,
+    TIMER_APP_MONITOR = 8,
+    TIMER_COMPATI = 9,
+    TIMER_AGING_FIRST = 100,
+    TIMER_AGING_LAST = 179
+};
+
+constexpr int kNetMonitorPeriodMs = 1000;
+constexpr int kAppMonitorPeriodMs = 30000;
+constexpr int kAppMonitorMaxMisses = 4;
+constexpr int kWirelessGraceAfterOperational = 180;
+constexpr int kWirelessGraceAtLinkUp = 20;
+
+class MainComponent : public juce::Component,
+                      public LyrLinkNetworkAccessCallback,
+                      public TimerDispatchTarget,
+                      public IpcOwner
+{
+public:
+    /** Performs the whole start-up; whatever cannot be opened is logged and left out. */
+    explicit MainComponent (LinkPlatform& platform);
+    /** Performs the shutdown in order: timers, receive threads, connections, timers, log. */
+    ~MainComponent() override;
+
+    void paint (juce::Graphics& g) override;
+    void resized() override;
+
+    //==============================================================================
+    // Frame reception (receive threads)
+    void frameRead (const uint8_t* sourceAddress, const juce::MemoryBlock& data) override;
+    /** frameRead on plain bytes: what the callback does with the block. */
+    void frameRead (const uint8_t* sourceAddress, ByteView frame);
+
+    //==============================================================================
+    // Timers (message thread)
+    void timerDispatch (uint32_t id) override;
+    void timerFuncKeepAlive();
+
+    //==============================================================================
+    // Outgoing frames (callers hold the link lock; each takes it again)
+    void frameSendDiscoveryRequest();
+    void frameSendIdUseRequest (uint8_t requestedId);
+    void frameSendIdSetRequest();
+    void frameSendIdUseResponse (ByteView requestBody);
+    void frameSendIdUseResponseFromBlk (ByteView requestBody);
+    void frameSendConfigNotify();
+    void frameSendDisconnect();
+    void frameSendCompatiRequest();
+    /** rand() scaled to 0..max inclusive. */
+    int randomDelay (int max);
+
+    //==============================================================================
+    // Link state machine
+    void resetLinkState();
+    bool linkUpFunc (ByteView frame);
+    void timerFuncDiscoveryResponse();
+    void timerFuncIdResponse();
+    void timerFuncIdRestart();
+    void timerFuncIdRestartLong();
+    void timerFuncCompatiResponse();
+    void readIdUseResponse (ByteView body);
+    void readIdSetResponse (ByteView body);
+    void readIdUseRequestFromBlk (ByteView body);
+    void readTimeServerRequest (ByteView body);
+    void readReject();
+    void readResetNotify();
+
+    //==============================================================================
+    // Peer table
+    void readConfigNotify (ByteView body, ByteView frame);
+    void readDiscoveryRequest (ByteView body);
+    void deletePeer (int id);
+    void deleteAllPeers();
+    void stopLinkTimers();
+    void timerFuncAging (int index);
+
+    //==============================================================================
+    // Network monitor
+    void timerFuncNetMonitor();
+    /** The link-down shared by the monitor and the other places that take the link down. */
+    void linkDown();
+
+    //==============================================================================
+    // Clients
+    void messageAnalize (int index, const juce::MemoryBlock& block) override;
+    void replyMessage (const RequestFields& request, int index, bool ok);
+    void notifyMessage (int id, int kind);
+    void suspend();
+    void resume();
+    bool createPipe (uint32_t pid);
+    bool removePipe (uint32_t pid);
+    int findPipeIndex (const LyrLinkIPCServer* connection) override;
+    void timerFuncAppMonitor();
+
+    //==============================================================================
+    // Read access for tests and tools
+
+    /** A copy of the link status, taken under the link lock. */
+    LinkStatus getLinkStatus() const;
+    /** A copy of the entry of device id (1 to 80), taken under the link lock. */
+    DeviceEntry getDeviceEntry (int id) const;
+    LinkTimings getLinkTimings() const;
+    /** The timer with that id (1, 2, 4 to 9, 100 to 179), or null. */
+    LyrLinkSysMgrTimer* getTimer (uint32_t id) const;
+    LyrLinkSysMgrLog& getLog() noexcept { return *m_log; }
+    LyrLinkNetworkAccess* getNetworkAccess() noexcept { return m_networkAccess.get(); }
+    LyrLinkSysMgrTCP* getTcpServer() noexcept { return m_tcpServer.get(); }
+    IpcList& getConnections() noexcept { return m_ipcs; }
+    juce::CriticalSection& getLinkLock() noexcept { return m_linkLock; }
+    bool isRejected() const noexcept { return m_rejected; }
+    int getNetGraceCount() const noexcept { return m_netGraceCount; }
+    int getAppMonitorErr() const noexcept { return m_appMonitorErr; }
+    bool isSuspended() const noexcept { return suspended != 0; }
+    bool isProcessConnected() const noexcept { return processConnected != 0; }
+    bool isLinkPermitted() const noexcept { return linkPermitted != 0; }
+    /** Tests: the send buffer as the last builder left it. */
+    const SendBuffer& getSendBuffer() const noexcept { return m_sendBuffer; }
+
+private:
+    void createMasterPipe();
+    /** Record removal: present -> removed, devcount - 1, DeviceChanged. */
+    void removeRecord (int id);
+    /** Writes one record from a ConfigNotify body; logs as the add/overwrite rules say. */
+    void writeRecord (int id, ByteView body, int loggedId, bool logOverwrite);
+    void completeIdUse();
+    void takeLongBackOff();
+    void handleIdDuplication (bool fromConfigNotify, Ipv4 senderIp);
+    /** Starts timer id when it is not running. */
+    void startIfStopped (LyrLinkSysMgrTimer& timer, int periodMs);
+    /** Sends a broadcast frame of length bytes from the send buffer; the builder's name for the log. */
+    bool sendBroadcastFrame (size_t length, const char* name);
+
+    LinkPlatform& m_platform;
+    std::unique_ptr<LyrLinkNetworkAccess> m_networkAccess;
+    std::unique_ptr<LyrLinkSysMgrTCP> m_tcpServer;
+    IpcList m_ipcs;
+    juce::CriticalSection m_linkLock;
+
+    LinkTimings m_timings;
+    LinkStatus m_linkStatus {};
+    PeerTable m_peers {};
+
+    std::unique_ptr<LyrLinkSysMgrTimer> m_discoveryTimer;
+    std::unique_ptr<LyrLinkSysMgrTimer> m_idTimer;
+    std::unique_ptr<LyrLinkSysMgrTimer> m_keepAliveTimer;
+    std::unique_ptr<LyrLinkSysMgrTimer> m_idRestartTimer;
+    std::unique_ptr<LyrLinkSysMgrTimer> m_idRestartLongTimer;
+    std::unique_ptr<LyrLinkSysMgrTimer> m_netMonitorTimer;
+    std::unique_ptr<LyrLinkSysMgrTimer> m_appMonitorTimer;
+    std::unique_ptr<LyrLinkSysMgrTimer> m_compatiTimer;
+    juce::OwnedArray<LyrLinkSysMgrTimer> m_agingTimers;
+
+    uint8_t linkPermitted = 0;
+    int m_appMonitorErr = 0;
+    int m_netGraceCount = 0;
+    std::unique_ptr<LyrLinkSysMgrLog> m_log;
+    bool m_rejected = false;
+    SendBuffer m_sendBuffer {};
+    // Read by frameRead on the receive threads without the link lock.
+    std::atomic<uint8_t> processConnected { 0 };
+    std::atomic<uint8_t> suspended { 1 };
+    std::unique_ptr<juce::Label> m_label;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainComponent)
+};
+
+} // namespace lyrlink

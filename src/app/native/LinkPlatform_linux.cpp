@@ -1,0 +1,45 @@
+#include "app/LinkPlatform.h"
+#include "ipc/native/PipeEndpoint_linux.h"
+#include "ipc/native/ProcessLookup_linux.h"
+#include "netenv/native/NetRowSource_linux.h"
+#include "transport/native/DatagramPort_linux.h"
+
+#include <juce_events/juce_events.h>
+
+namespace lyrlink
+{
+
+namespace
+{
+
+class LinuxPlatform final : public LinkPlatform
+{
+public:
+    LinuxPlatform() : m_rows (createLinuxNetRowSource()) {}
+
+    std::unique_ptr<DatagramPort> createDatagramPort() override { return createLinuxDatagramPort(); }
+    NetRowSource& getNetRowSource() override { return *m_rows; }
+    std::unique_ptr<PipeEndpoint> createPipeEndpoint() override { return createLinuxPipeEndpoint(); }
+    bool isProcessRunning (uint32_t pid) override { return lyrlink::isProcessRunning (pid); }
+
+    juce::File getAppDataFolder() override
+    {
+        // $HOME/.config on Linux.
+        return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory);
+    }
+
+    void requestQuit() override
+    {
+        if (auto* app = juce::JUCEApplicationBase::getInstance())
+            app->systemRequestedQuit();
+    }
+
+private:
+    std::unique_ptr<NetRowSource> m_rows;
+};
+
+} // namespace
+
+std::unique_ptr<LinkPlatform> createLinuxPlatform() { return std::make_unique<LinuxPlatform>(); }
+
+} // namespace lyrlink

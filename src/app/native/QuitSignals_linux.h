@@ -1,0 +1,11 @@
+#pragma once
+
+namespace lyrlink
+{
+
+/** Blocks SIGTERM and SIGINT in every thread and starts a thread that turns each into the
+    application's systemRequestedQuit on the message thread, so shutdown runs in order. Call
+    before any other thread starts. */
+void installQuitSignalHandling();
+
+} // namespace lyrlink

@@ -1,0 +1,8 @@
+#include "app/MainComponent.h"
+
+namespace lyrlink
+{
+
+void MainComponent::timerFuncAppMonitor() {}
+
+} // namespace lyrlink

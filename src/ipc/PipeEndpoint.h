@@ -1,0 +1,34 @@
+// The server end of one named local pipe, as the connection uses it. On Linux it is a Unix-domain
+// stream socket in the abstract namespace; tests replace it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace lyrlink
+{
+
+class PipeEndpoint
+{
+public:
+    virtual ~PipeEndpoint() = default;
+
+    /** Claims the name; false when it cannot be created (another server holds it). */
+    virtual bool create (const std::string& name) = 0;
+
+    /** Waits for a client when none is connected (serving one at a time) and reads up to size
+        bytes from it. Returns the number of bytes read; 0 when that client left (the next call
+        waits for the next client); -1 once the endpoint is closed. */
+    virtual int read (uint8_t* buffer, size_t size) = 0;
+
+    /** Writes all bytes in one write: waits at most connectWaitMs for a client to be connected,
+        then at most writeTimeoutMs for the write. True only when every byte was written. Never
+        raises SIGPIPE. */
+    virtual bool write (const uint8_t* data, size_t size, int connectWaitMs, int writeTimeoutMs) = 0;
+
+    /** Closes the endpoint: a blocked read returns -1 and later writes fail. */
+    virtual void close() = 0;
+};
+
+} // namespace lyrlink

@@ -1,0 +1,97 @@
+// The pipe message record and its framing: an 8-byte header (magic and length, little-endian)
+// followed by one ProcMsg. Encoding and decoding work on plain bytes.
+#pragma once
+
+#include "link/LinkRecords.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace lyrlink
+{
+
+constexpr uint32_t PIPE_MAGIC = 0xF2B49E2Cu;
+constexpr size_t kPipeHeaderSize = 8;
+constexpr uint32_t kPipeMaxLength = 0x9FFFFFu;
+constexpr size_t kPipeReadPiece = 0x10000;
+constexpr int kPipeConnectWaitMs = 2000;
+constexpr int kPipeWriteTimeoutMs = 2000;
+constexpr const char* kPipeBaseName = "LyrLinkSysMgrPIPE";
+
+/** Request and notification kinds. */
+enum ProcMsgKind : int32_t
+{
+    KIND_PROCESS_CONNECT = 1,
+    KIND_PROCESS_DISCONNECT = 2,
+    KIND_GET_LINK_STATUS = 3,
+    KIND_GET_DEVICE = 4,
+    KIND_GET_DEVICE_LIST = 5,
+    KIND_LINK_PERMIT = 51,
+    KIND_SUSPEND = 90,
+    KIND_RESUME = 91,
+
+    KIND_LINK_STATUS_CHANGED = 3,
+    KIND_DEVICE_CHANGED = 4,
+    KIND_LINK_REJECTED = 21,
+    KIND_AP_DEVICE_LINK_UP = 75,
+    KIND_CONFIG_SEEN_WHILE_SUSPENDED = 92
+};
+
+#pragma pack(push, 1)
+/** The one message record (1296 bytes, integers little-endian). */
+struct ProcMsg
+{
+    int32_t kind;
+    uint32_t pid;
+    int32_t id;
+    uint32_t result;
+    uint8_t data[1280];
+};
+#pragma pack(pop)
+
+static_assert (sizeof (ProcMsg) == 1296, "ProcMsg is a wire format");
+static_assert (offsetof (ProcMsg, data) == 16);
+
+/** Little-endian field access on raw bytes (the record's layout on every platform). */
+inline uint32_t readLe32 (const uint8_t* p) noexcept
+{
+    return static_cast<uint32_t> (p[0]) | (static_cast<uint32_t> (p[1]) << 8) | (static_cast<uint32_t> (p[2]) << 16)
+         | (static_cast<uint32_t> (p[3]) << 24);
+}
+
+inline void writeLe32 (uint8_t* p, uint32_t v) noexcept
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t> (v >> (8 * i));
+}
+
+/** The four header fields of a received request; bytes missing from a short request read as zero. */
+struct RequestFields
+{
+    int32_t kind = 0;
+    uint32_t pid = 0;
+    int32_t id = 0;
+    uint32_t result = 0;
+};
+
+RequestFields decodeRequest (const void* payload, size_t size) noexcept;
+
+/** A zeroed record with kind, pid, id and result set. */
+ProcMsg makeProcMsg (int32_t kind, uint32_t pid, int32_t id, uint32_t result) noexcept;
+
+/** Writes the 8-byte frame header for a payload of the given length. */
+void encodePipeHeader (uint8_t* header, uint32_t length) noexcept;
+
+/** Header and record in one buffer, ready for a single write. */
+struct FramedProcMsg
+{
+    uint8_t bytes[kPipeHeaderSize + sizeof (ProcMsg)];
+};
+
+FramedProcMsg frameProcMsg (const ProcMsg& msg) noexcept;
+
+/** What a received header says: a payload length to read, or skip these 8 bytes. */
+bool isAcceptablePipeHeader (const uint8_t* header, uint32_t& length) noexcept;
+
+} // namespace lyrlink

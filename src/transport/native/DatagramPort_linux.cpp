@@ -1,0 +1,155 @@
+#include "transport/native/DatagramPort_linux.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lyrlink
+{
+
+namespace
+{
+
+sockaddr_in makeAddress (Ipv4 address, uint16_t port)
+{
+    sockaddr_in sa {};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons (port);
+    sa.sin_addr.s_addr = address;
+    return sa;
+}
+
+bool sendDatagram (int fd, Ipv4 destination, uint16_t port, const uint8_t* data, size_t length)
+{
+    const auto sa = makeAddress (destination, port);
+    const auto sent = ::sendto (fd, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa));
+    return sent == static_cast<ssize_t> (length);
+}
+
+class LinuxDatagramSender final : public DatagramSender
+{
+public:
+    explicit LinuxDatagramSender (int fd) : m_fd (fd) {}
+    ~LinuxDatagramSender() override { ::close (m_fd); }
+
+    bool send (Ipv4 destination, uint16_t port, const uint8_t* data, size_t length) override
+    {
+        return sendDatagram (m_fd, destination, port, data, length);
+    }
+
+private:
+    const int m_fd;
+};
+
+class LinuxDatagramPort final : public DatagramPort
+{
+public:
+    LinuxDatagramPort() : m_fd (::socket (AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+    ~LinuxDatagramPort() override { close(); }
+
+    bool isValid() const override { return m_fd.load() >= 0; }
+
+    bool bindAny (uint16_t port) override
+    {
+        const int fd = m_fd.load();
+        if (fd < 0)
+            return false;
+        const int one = 1;
+        (void) ::setsockopt (fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof (one));
+        const auto sa = makeAddress (INADDR_ANY, port);
+        return ::bind (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) == 0;
+    }
+
+    uint16_t getBoundPort() const override
+    {
+        sockaddr_in sa {};
+        socklen_t len = sizeof (sa);
+        if (::getsockname (m_fd.load(), reinterpret_cast<sockaddr*> (&sa), &len) != 0)
+            return 0;
+        return ntohs (sa.sin_port);
+    }
+
+    void setReceiveTimeout (int milliseconds) override
+    {
+        timeval tv {};
+        tv.tv_sec = milliseconds / 1000;
+        tv.tv_usec = (milliseconds % 1000) * 1000;
+        (void) ::setsockopt (m_fd.load(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof (tv));
+    }
+
+    int receive (uint8_t* buffer, size_t capacity, Ipv4& source) override
+    {
+        sockaddr_in from {};
+        socklen_t fromLen = sizeof (from);
+        // MSG_TRUNC makes the kernel report the datagram's real length, so one that did not fit
+        // is recognised and dropped instead of being delivered cut short.
+        const auto n = ::recvfrom (m_fd.load(), buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*> (&from), &fromLen);
+        if (n < 0)
+            return -1;
+        source = from.sin_addr.s_addr;
+        return static_cast<int> (n);
+    }
+
+    bool sendTo (Ipv4 destination, uint16_t port, const uint8_t* data, size_t length) override
+    {
+        return sendDatagram (m_fd.load(), destination, port, data, length);
+    }
+
+    std::unique_ptr<DatagramSender> openBroadcastSender (Ipv4 localAddress) override
+    {
+        const int fd = ::socket (AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return nullptr;
+        const int one = 1;
+        (void) ::setsockopt (fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof (one));
+        (void) ::setsockopt (fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof (one));
+        const auto sa = makeAddress (localAddress, 0);
+        if (::bind (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) != 0)
+        {
+            ::close (fd);
+            return nullptr;
+        }
+        return std::make_unique<LinuxDatagramSender> (fd);
+    }
+
+    bool resolve (const char* host, Ipv4& address) override
+    {
+        in_addr a {};
+        if (::inet_pton (AF_INET, host, &a) == 1)
+        {
+            address = a.s_addr;
+            return true;
+        }
+        addrinfo hints {};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* result = nullptr;
+        if (::getaddrinfo (host, nullptr, &hints, &result) != 0 || result == nullptr)
+            return false;
+        address = reinterpret_cast<const sockaddr_in*> (result->ai_addr)->sin_addr.s_addr;
+        ::freeaddrinfo (result);
+        return true;
+    }
+
+    void close() override
+    {
+        const int fd = m_fd.exchange (-1);
+        if (fd >= 0)
+        {
+            ::shutdown (fd, SHUT_RDWR);
+            ::close (fd);
+        }
+    }
+
+private:
+    std::atomic<int> m_fd;
+};
+
+} // namespace
+
+std::unique_ptr<DatagramPort> createLinuxDatagramPort() { return std::make_unique<LinuxDatagramPort>(); }
+
+} // namespace lyrlink

@@ -1,0 +1,226 @@
+#include "support/LinkHarness.h"
+
+#include <cstdio>
+
+namespace lyrlink::test
+{
+
+LinkStatus PipeMessage::linkStatus() const
+{
+    LinkStatus s;
+    std::memcpy (&s, msg.data, sizeof (s));
+    return s;
+}
+
+DeviceEntry PipeMessage::device() const
+{
+    DeviceEntry d;
+    std::memcpy (&d, msg.data, sizeof (d));
+    return d;
+}
+
+std::vector<uint8_t> FrameBuilder::header (uint8_t type, uint8_t subType, size_t length, const char* model,
+                                           uint8_t minorver)
+{
+    std::vector<uint8_t> f (length, 0);
+    std::memcpy (f.data(), kFrameMagic, 10);
+    f[10] = type;
+    f[11] = subType;
+    std::memcpy (f.data() + 12, model, std::min<size_t> (std::strlen (model), kModelFieldSize));
+    f[32] = 1;
+    f[33] = minorver;
+    f[34] = static_cast<uint8_t> (length >> 8);
+    f[35] = static_cast<uint8_t> (length);
+    return f;
+}
+
+std::vector<uint8_t> FrameBuilder::configNotify (uint8_t id, uint8_t type, Ipv4 ip, std::array<uint8_t, 6> mac,
+                                                 const char* model, uint8_t minorver)
+{
+    auto f = header (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, model, minorver);
+    f[36] = id;
+    f[37] = 1;
+    std::memcpy (f.data() + 38, mac.data(), 6);
+    ipv4ToOctets (ip, f.data() + 44);
+    f[48] = 1;
+    f[52] = type;
+    f[53] = 8;
+    return f;
+}
+
+std::vector<uint8_t> FrameBuilder::discoveryRequest (uint8_t type, std::array<uint8_t, 6> mac)
+{
+    auto f = header (FRAME_DISCOVERY_REQUEST, 0, kDiscoveryRequestLength);
+    f[36] = 1;
+    f[37] = type;
+    std::memcpy (f.data() + 38, mac.data(), 6);
+    return f;
+}
+
+std::vector<uint8_t> FrameBuilder::idUseRequest (uint8_t id, uint8_t requestNumber, Ipv4 replyTo)
+{
+    auto f = header (FRAME_ID_USE, 0, kIdUseRequestLength);
+    ipv4ToOctets (replyTo, f.data() + 36);
+    f[46] = id;
+    f[47] = requestNumber;
+    f[48] = 1;
+    f[49] = 1;
+    return f;
+}
+
+std::vector<uint8_t> FrameBuilder::idUseResponse (uint8_t id, uint8_t status, uint8_t subType)
+{
+    auto f = header (FRAME_ID_RESPONSE, subType, kIdUseResponseLength);
+    f[36] = id;
+    f[37] = 1;
+    f[38] = status;
+    return f;
+}
+
+std::vector<uint8_t> FrameBuilder::idUseRequestFromBlk (Ipv4 replyTo, uint8_t wiredMask, uint8_t wirelessMask,
+                                                        uint8_t echo)
+{
+    auto f = header (FRAME_ID_USE, 2, 68);
+    ipv4ToOctets (replyTo, f.data() + 36);
+    f[36 + 12] = wiredMask;
+    f[36 + 15] = wirelessMask;
+    f[36 + 31] = echo;
+    return f;
+}
+
+std::vector<uint8_t> FrameBuilder::simple (uint8_t type, uint8_t subType, size_t bodySize, uint8_t firstBodyByte)
+{
+    auto f = header (type, subType, kFrameHeaderSize + bodySize);
+    if (bodySize > 0)
+        f[36] = firstBodyByte;
+    return f;
+}
+
+//==============================================================================
+LinkHarness::LinkHarness()
+{
+    platform.udp->clock = [this] { return scheduler.now(); };
+    platform.udp->receivingThread = std::this_thread::get_id();
+    mc = std::make_unique<MainComponent> (platform);
+    mc->getLog().setClock ([this] {
+        // Virtual milliseconds on top of a fixed day, so time stamps are stable too.
+        return juce::Time (2026, 11, 10, 12, 0, 0, 0, true) + juce::RelativeTime::milliseconds (static_cast<juce::int64> (scheduler.now()));
+    });
+    mc->getLog().setObserver ([this] (const std::string& text) {
+        const std::lock_guard<std::mutex> g (m_logLock);
+        m_log.push_back ({ scheduler.now(), text });
+    });
+}
+
+LinkHarness::~LinkHarness() { mc.reset(); }
+
+void LinkHarness::receive (Ipv4 source, const std::vector<uint8_t>& bytes)
+{
+    FakeDatagramPort::deliver (*platform.udp, source, bytes);
+    mc->getNetworkAccess()->receiveOnce();
+}
+
+void LinkHarness::frameRead (const std::vector<uint8_t>& bytes)
+{
+    const uint8_t zero[4] {};
+    const juce::MemoryBlock block (bytes.data(), bytes.size());
+    mc->frameRead (zero, block);
+}
+
+void LinkHarness::request (int index, int32_t kind, uint32_t pid, int32_t id, uint32_t result)
+{
+    const auto msg = makeProcMsg (kind, pid, id, result);
+    mc->messageAnalize (index, juce::MemoryBlock (&msg, sizeof (msg)));
+}
+
+void LinkHarness::connectClient (uint32_t pid, bool startSuspended)
+{
+    request (0, KIND_PROCESS_CONNECT, pid, 0, startSuspended ? 1u : 0u);
+    const int index = mc->getConnections().size() - 1;
+    request (index, KIND_LINK_PERMIT, pid);
+}
+
+std::vector<SentDatagram> LinkHarness::sent() const
+{
+    const std::lock_guard<std::mutex> g (platform.udp->lock);
+    return platform.udp->sent;
+}
+
+void LinkHarness::clearSent()
+{
+    const std::lock_guard<std::mutex> g (platform.udp->lock);
+    platform.udp->sent.clear();
+}
+
+std::vector<PipeMessage> LinkHarness::pipeMessages() const
+{
+    std::vector<PipeMessage> result;
+    const std::lock_guard<std::mutex> g (platform.pipes->lock);
+    for (const auto& [name, bytes] : platform.pipes->written)
+    {
+        PipeMessage m;
+        m.pipe = name;
+        std::memset (&m.msg, 0, sizeof (m.msg));
+        if (bytes.size() > kPipeHeaderSize)
+            std::memcpy (&m.msg, bytes.data() + kPipeHeaderSize, std::min (sizeof (ProcMsg), bytes.size() - kPipeHeaderSize));
+        result.push_back (m);
+    }
+    return result;
+}
+
+std::vector<PipeMessage> LinkHarness::notifications() const
+{
+    std::vector<PipeMessage> result;
+    for (auto& m : pipeMessages())
+        if (m.pipe != kPipeBaseName)
+            result.push_back (m);
+    return result;
+}
+
+void LinkHarness::clearPipeMessages()
+{
+    const std::lock_guard<std::mutex> g (platform.pipes->lock);
+    platform.pipes->written.clear();
+}
+
+std::vector<LogLine> LinkHarness::log() const
+{
+    const std::lock_guard<std::mutex> g (m_logLock);
+    return m_log;
+}
+
+std::vector<std::string> LinkHarness::logTexts() const
+{
+    std::vector<std::string> result;
+    for (auto& l : log())
+        result.push_back (l.text);
+    return result;
+}
+
+bool LinkHarness::logged (const std::string& text) const
+{
+    for (auto& l : log())
+        if (l.text == text)
+            return true;
+    return false;
+}
+
+void LinkHarness::clearLog()
+{
+    const std::lock_guard<std::mutex> g (m_logLock);
+    m_log.clear();
+}
+
+std::string hex (const std::vector<uint8_t>& bytes)
+{
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < bytes.size(); ++i)
+    {
+        std::snprintf (b, sizeof (b), i == 0 ? "%02X" : " %02X", bytes[i]);
+        s += b;
+    }
+    return s;
+}
+
+} // namespace lyrlink::test

@@ -1,0 +1,87 @@
+// A MainComponent on fakes in virtual time: frames go in through the real UDP endpoint's filter
+// (or straight to frameRead), timers run through the VirtualScheduler, and the harness records
+// every frame sent, every pipe message and every log line with its virtual time.
+#pragma once
+
+#include "app/MainComponent.h"
+#include "ipc/ProcMsg.h"
+#include "support/FakePlatform.h"
+#include "support/VirtualScheduler.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lyrlink::test
+{
+
+/** A pipe message the manager wrote, decoded. */
+struct PipeMessage
+{
+    std::string pipe;
+    ProcMsg msg;
+    LinkStatus linkStatus() const;   // data as a LinkStatus
+    DeviceEntry device() const;      // data as a DeviceEntry
+};
+
+struct LogLine
+{
+    int64_t atMs;
+    std::string text;
+};
+
+/** Builds equipment frames for tests. */
+struct FrameBuilder
+{
+    static std::vector<uint8_t> header (uint8_t type, uint8_t subType, size_t length,
+                                        const char* model = "DKP-3000", uint8_t minorver = 3);
+    static std::vector<uint8_t> configNotify (uint8_t id, uint8_t type, Ipv4 ip, std::array<uint8_t, 6> mac,
+                                              const char* model = "DKP-3000", uint8_t minorver = 3);
+    static std::vector<uint8_t> discoveryRequest (uint8_t type, std::array<uint8_t, 6> mac);
+    static std::vector<uint8_t> idUseRequest (uint8_t id, uint8_t requestNumber, Ipv4 replyTo);
+    static std::vector<uint8_t> idUseResponse (uint8_t id, uint8_t status, uint8_t subType = 0);
+    static std::vector<uint8_t> idUseRequestFromBlk (Ipv4 replyTo, uint8_t wiredMask, uint8_t wirelessMask, uint8_t echo);
+    /** A frame of type with a body of bodySize bytes, body byte 0 = firstBodyByte. */
+    static std::vector<uint8_t> simple (uint8_t type, uint8_t subType, size_t bodySize, uint8_t firstBodyByte = 0);
+};
+
+class LinkHarness
+{
+public:
+    LinkHarness();
+    ~LinkHarness();
+
+    VirtualScheduler scheduler;  // first: timers made by the component must see it
+    FakePlatform platform;
+    std::unique_ptr<MainComponent> mc;
+
+    /** A datagram from source through the endpoint's receive and filter, on this thread. */
+    void receive (Ipv4 source, const std::vector<uint8_t>& bytes);
+    /** Straight to frameRead, as the TCP server delivers (source 0.0.0.0). */
+    void frameRead (const std::vector<uint8_t>& bytes);
+
+    /** A request on the connection at index, as the pipe reader would deliver it. */
+    void request (int index, int32_t kind, uint32_t pid, int32_t id = 0, uint32_t result = 0);
+    /** ProcessConnect on the master pipe and LinkPermit on the client's own pipe. */
+    void connectClient (uint32_t pid, bool startSuspended = false);
+
+    std::vector<SentDatagram> sent() const;
+    void clearSent();
+    std::vector<PipeMessage> pipeMessages() const;
+    /** Messages written to per-client pipes (notifications), in order. */
+    std::vector<PipeMessage> notifications() const;
+    void clearPipeMessages();
+
+    std::vector<LogLine> log() const;
+    std::vector<std::string> logTexts() const;
+    bool logged (const std::string& text) const;
+    void clearLog();
+
+private:
+    mutable std::mutex m_logLock;
+    std::vector<LogLine> m_log;
+};
+
+std::string hex (const std::vector<uint8_t>& bytes);
+
+} // namespace lyrlink::test

@@ -1,0 +1,74 @@
+// Virtual time for the manager's timers: sees every start and stop of every LyrLinkSysMgrTimer and
+// fires the due jobs through timerDispatch in order of their due time, so a test walks a whole
+// link-up to the millisecond without sleeping. Install it before the MainComponent is made.
+#pragma once
+
+#include "app/LyrLinkSysMgrTimer.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace lyrlink::test
+{
+
+class VirtualScheduler final : public TimerObserver
+{
+public:
+    /** One start or stop, with its virtual time. */
+    struct Event
+    {
+        int64_t atMs;
+        uint32_t timerId;
+        bool started;   // false: stopped
+        int periodMs;   // of a start
+    };
+
+    VirtualScheduler();
+    ~VirtualScheduler() override;
+
+    /** Current virtual time in milliseconds since the scheduler was made. */
+    int64_t now() const;
+
+    /** Fires every job that falls due within the next ms milliseconds, earliest first (in start
+        order for equal times), then sets the time to now + ms. */
+    void advance (int64_t ms);
+
+    /** Advances to the next due job and fires it; false (and no change) when nothing is running. */
+    bool fireNext();
+
+    /** Ids and periods of the running timers. */
+    std::map<uint32_t, int> running() const;
+
+    /** Period of the running timer with that id, or 0. */
+    int periodOf (uint32_t id) const;
+
+    /** Time at which the timer with that id falls due, or -1. */
+    int64_t dueOf (uint32_t id) const;
+
+    /** Every start and stop since the scheduler was made (or since clearEvents). */
+    std::vector<Event> events() const;
+    void clearEvents();
+
+    void timerStarted (LyrLinkSysMgrTimer& timer, int periodMs) override;
+    void timerStopped (LyrLinkSysMgrTimer& timer) override;
+    void timerDestroyed (LyrLinkSysMgrTimer& timer) override;
+
+private:
+    struct Entry
+    {
+        int64_t due;
+        int period;
+        uint64_t sequence;
+    };
+
+    mutable std::recursive_mutex m_lock;
+    int64_t m_now = 0;
+    uint64_t m_sequence = 0;
+    std::map<LyrLinkSysMgrTimer*, Entry> m_timers;
+    std::vector<Event> m_events;
+};
+
+} // namespace lyrlink::test
