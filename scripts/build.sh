@@ -10,6 +10,8 @@ if [ "${1:-}" = "--sanitize" ]; then
     extra+=(-DLYRLINK_SANITIZE=ON -DLYRLINK_BENCHMARKS=OFF)
 fi
 if command -v ccache >/dev/null 2>&1; then
+    # Checkouts in other folders share compiled objects (JUCE's modules above all).
+    export CCACHE_NOHASHDIR=1 CCACHE_BASEDIR="$(cd .. && pwd)"
     extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 
