@@ -580,6 +580,21 @@ CommandLineResult parseCommandLine (const std::vector<std::string>& args, SimCon
                 return CommandLineResult::Error;
             }
 
+    // A timeline event naming no device is a typing error better reported now than at its time.
+    for (const auto& t : c.timeline)
+    {
+        const auto& sel = t.event.devices;
+        const bool named = sel.kind == DeviceSelector::Kind::Id || sel.kind == DeviceSelector::Kind::Address;
+        const bool found = std::any_of (c.devices.begin(), c.devices.end(), [&sel] (const DeviceIdentity& d) {
+            return sel.kind == DeviceSelector::Kind::Id ? d.id == sel.id : d.ip == sel.address;
+        });
+        if (named && ! found)
+        {
+            error = "--at " + t.event.text + ": no such device";
+            return CommandLineResult::Error;
+        }
+    }
+
     // Events at the same time keep the order in which they were given.
     std::stable_sort (c.timeline.begin(), c.timeline.end(),
                       [] (const TimedEvent& a, const TimedEvent& b) { return a.atMs < b.atMs; });

@@ -227,6 +227,8 @@ TEST (SimConfigCommandLine, RefusesBadCommandLines)
         { "--device", "id=1,ip=10.50.0.11", "--json=yes" },
         { "--device", "id=1,ip=10.50.0.11", "--colour" },
         { "--device", "id=1,ip=10.50.0.11", "--at", "soon:quit" },
+        { "--device", "id=1,ip=10.50.0.11", "--at", "5s:leave:id=2" },             // no device 2
+        { "--device", "id=1,ip=10.50.0.11", "--at", "5s:reject:ip=10.50.0.12" },
     };
     for (const auto& args : bad)
     {
