@@ -85,30 +85,38 @@ void MainComponent::replyMessage (const RequestFields& request, int index, bool 
     }
 
     auto reply = makeProcMsg (request.kind, request.pid, 0, ok ? 1u : 0u);
+    switch (request.kind)
     {
-        const juce::ScopedLock sl (m_linkLock);
-        switch (request.kind)
+        case KIND_PROCESS_CONNECT:
+        case KIND_PROCESS_DISCONNECT:
+            break;
+        case KIND_GET_LINK_STATUS:
         {
-            case KIND_PROCESS_CONNECT:
-            case KIND_PROCESS_DISCONNECT:
-                break;
-            case KIND_GET_LINK_STATUS:
-                std::memcpy (reply.data, &m_linkStatus, sizeof (m_linkStatus));
-                break;
-            case KIND_GET_DEVICE:
-                // Unsigned arithmetic: any id, however large or negative, is tested without overflow.
-                if (static_cast<uint32_t> (request.id) - 1u < static_cast<uint32_t> (kMaxDeviceId))
-                    std::memcpy (reply.data, &m_peers[static_cast<size_t> (request.id - 1)], sizeof (DeviceEntry));
-                else
-                    writeLe32 (reinterpret_cast<uint8_t*> (&reply) + offsetof (ProcMsg, result), 0);
-                break;
-            case KIND_GET_DEVICE_LIST:
-                std::memcpy (reply.data, m_peers.data(), sizeof (m_peers));
-                break;
-            default:
-                m_log->write ("%s NG pzProcMsg->kind = %d", name, request.kind);
-                return;
+            const juce::ScopedLock sl (m_linkLock);
+            std::memcpy (reply.data, &m_linkStatus, sizeof (m_linkStatus));
+            break;
         }
+        case KIND_GET_DEVICE:
+            // Unsigned arithmetic: any id, however large or negative, is tested without overflow.
+            if (static_cast<uint32_t> (request.id) - 1u < static_cast<uint32_t> (kMaxDeviceId))
+            {
+                const juce::ScopedLock sl (m_linkLock);
+                std::memcpy (reply.data, &m_peers[static_cast<size_t> (request.id - 1)], sizeof (DeviceEntry));
+            }
+            else
+            {
+                writeLe32 (reinterpret_cast<uint8_t*> (&reply) + offsetof (ProcMsg, result), 0);
+            }
+            break;
+        case KIND_GET_DEVICE_LIST:
+        {
+            const juce::ScopedLock sl (m_linkLock);
+            std::memcpy (reply.data, m_peers.data(), sizeof (m_peers));
+            break;
+        }
+        default:
+            m_log->write ("%s NG pzProcMsg->kind = %d", name, request.kind);
+            return;
     }
 
     // Not under the link lock: a client that does not read must not hold up the link.
