@@ -70,6 +70,8 @@ TEST (ProcMsg, AcceptsHeadersWithTheMagicAndALengthFromOneTo0x9FFFFF)
         uint32_t length = 0;
         EXPECT_EQ (isAcceptablePipeHeader (header, length), c.accepted) << std::hex << c.magic << " " << c.length;
         if (c.accepted)
+        {
             EXPECT_EQ (length, c.length);
+        }
     }
 }
