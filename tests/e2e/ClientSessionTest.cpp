@@ -1,0 +1,265 @@
+// The real program and its clients on real pipes, without equipment: start-up while another
+// program holds port 50000, a client that is killed without a word, and garbage on the pipes.
+// Each test has a network namespace of its own, so the port and the pipe names are its alone.
+#include "e2e/E2eScenario.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace lyrlink;
+using namespace lyrlink::e2e;
+using namespace std::chrono_literals;
+using client::Status;
+
+namespace
+{
+
+/** A namespace with loopback up, removed with everything in it at the end. */
+struct Namespace
+{
+    explicit Namespace (const std::string& what) : name (uniqueName (what))
+    {
+        sh ("ip netns del " + name + " 2>/dev/null");
+        ready = sh ("ip netns add " + name + " && ip -n " + name + " link set lo up") == 0;
+    }
+    ~Namespace() { sh ("ip netns del " + name + " 2>/dev/null"); }
+
+    std::string name;
+    bool ready = false;
+};
+
+/** A socket bound to port 50000 on all addresses inside netns, as another program would hold it. */
+int holdPort (const std::string& netns, int socketType)
+{
+    int fd = -1;
+    runInNetns (netns, [&] {
+        fd = ::socket (AF_INET, socketType | SOCK_CLOEXEC, 0);
+        sockaddr_in sa {};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons (50000);
+        if (fd >= 0
+            && (::bind (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) != 0
+                || (socketType == SOCK_STREAM && ::listen (fd, 1) != 0)))
+        {
+            ::close (fd);
+            fd = -1;
+        }
+    });
+    return fd;
+}
+
+/** The log lines between the first line and the pipe line of start-up. */
+std::vector<std::string> startupLines (const Manager& manager)
+{
+    std::vector<std::string> lines;
+    for (const auto& line : manager.log())
+    {
+        if (line.rfind ("MainComponent::MainComponent", 0) == 0)
+            lines.push_back (line);
+        if (line.find ("IPC PIPE Create") != std::string::npos)
+            break;
+    }
+    return lines;
+}
+
+void expectIdleStatus (TestClient& client)
+{
+    LinkStatus status {};
+    ASSERT_EQ (client.getLinkStatus (status), Status::ok);
+    EXPECT_EQ (status.state, STATE_IDLE);
+    EXPECT_EQ (status.type, 4);
+    EXPECT_EQ (status.id, 17);
+    EXPECT_EQ (status.linkif, 255);
+}
+
+} // namespace
+
+TEST (ClientSession, APortHeldByAnotherProgramIsLoggedAndTheManagerServesOn)
+{
+    LYRLINK_REQUIRE_E2E();
+    struct Case
+    {
+        const char* what;
+        int socketType;
+        const char* line;
+    };
+    for (const Case c : { Case { "udp", SOCK_DGRAM, "MainComponent::MainComponent NG UDP port open" },
+                          Case { "tcp", SOCK_STREAM, "MainComponent::MainComponent NG TCP port open" } })
+    {
+        SCOPED_TRACE (c.what);
+        Namespace ns (std::string ("port") + c.what);
+        ASSERT_TRUE (ns.ready);
+        const int held = holdPort (ns.name, c.socketType);
+        ASSERT_GE (held, 0);
+
+        Manager manager (ns.name);
+        ASSERT_TRUE (manager.waitForLog ("MainComponent::MainComponent OK IPC PIPE Create", kStepTimeout)) << manager.describe();
+        EXPECT_EQ (startupLines (manager), (std::vector<std::string> { "MainComponent::MainComponent OK", c.line,
+                                                                       "MainComponent::MainComponent OK IPC PIPE Create" }))
+            << manager.describe();
+
+        // It runs on and answers on its pipes.
+        TestClient client (ns.name, static_cast<uint32_t> (::getpid()));
+        expectIdleStatus (client);
+        EXPECT_TRUE (manager.process().isRunning());
+        EXPECT_EQ (manager.process().stop (SIGTERM, 5s), 0);
+        ::close (held);
+    }
+}
+
+TEST (ClientSession, AClientKilledWithoutDisconnectLeavesTheManagerServing)
+{
+    LYRLINK_REQUIRE_E2E();
+    Namespace ns ("killed");
+    ASSERT_TRUE (ns.ready);
+    Manager manager (ns.name);
+    ASSERT_TRUE (manager.waitForLog ("MainComponent::MainComponent OK IPC PIPE Create", kStepTimeout)) << manager.describe();
+
+    // A real client process, connected with its own pipe, then killed.
+    TempDir out;
+    auto watcher = Process::start ({ builtProgram ("tools/lyrlinkctl/lyrlinkctl"), "watch" }, ns.name, {},
+                                   out.path() + "/watch.txt");
+    const auto created = "MainComponent::createPipe OK Create Pipe = " + std::to_string (watcher.pid()) + " size = 2";
+    ASSERT_TRUE (manager.waitForLog (created, kStepTimeout)) << manager.describe() << readFile (out.path() + "/watch.txt");
+    ASSERT_TRUE (waitFor ([&] { return manager.hasLog ("MainComponent::replyMessage NG pzProcMsg->kind = 51"); }, kStepTimeout))
+        << manager.describe();
+    const auto killedPid = watcher.pid();
+    ASSERT_EQ (watcher.stop (SIGKILL, 5s), 128 + SIGKILL);
+
+    // The manager runs on and serves: requests are answered and a new client gets a pipe, while
+    // the dead client's pipe stays listed (only the application monitor would notice it).
+    std::this_thread::sleep_for (300ms);
+    EXPECT_TRUE (manager.process().isRunning());
+    TestClient next (ns.name, static_cast<uint32_t> (::getpid()));
+    expectIdleStatus (next);
+    ASSERT_EQ (next.connect(), Status::ok) << manager.describe();
+    EXPECT_TRUE (manager.hasLog ("MainComponent::createPipe OK Create Pipe = " + std::to_string (::getpid()) + " size = 3"))
+        << manager.describe();
+    PeerTable table {};
+    EXPECT_EQ (next.getDeviceList (table), Status::ok);
+    EXPECT_FALSE (manager.hasLog ("MainComponent::messageAnalize ProcessDisconnect"));
+    EXPECT_FALSE (manager.hasLog ("MainComponent::removePipe OK size = 1")) << "pipe of " << killedPid << " removed";
+
+    // Its own disconnect leaves the dead client listed, so the manager does not end.
+    EXPECT_EQ (next.disconnect(), Status::ok);
+    ASSERT_TRUE (manager.waitForLog ("MainComponent::removePipe OK size = 2", kStepTimeout)) << manager.describe();
+    std::this_thread::sleep_for (300ms);
+    EXPECT_TRUE (manager.process().isRunning());
+    EXPECT_FALSE (manager.hasLog ("MainComponent::messageAnalize LyrLinkSysMgr END"));
+}
+
+namespace
+{
+
+Bytes pipeFrame (uint32_t magic, uint32_t length, const Bytes& payload = {})
+{
+    Bytes b (8);
+    writeLe32 (b.data(), magic);
+    writeLe32 (b.data() + 4, length);
+    b.insert (b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+Bytes requestFrame (int32_t kind, int32_t id = 0)
+{
+    const auto msg = makeProcMsg (kind, static_cast<uint32_t> (::getpid()), id, 0);
+    const auto framed = frameProcMsg (msg);
+    return Bytes (framed.bytes, framed.bytes + sizeof (framed.bytes));
+}
+
+Bytes operator+ (Bytes a, const Bytes& b)
+{
+    a.insert (a.end(), b.begin(), b.end());
+    return a;
+}
+
+} // namespace
+
+TEST (ClientSession, GarbageOnThePipesIsSkippedAndTheManagerAnswersOn)
+{
+    LYRLINK_REQUIRE_E2E();
+    LinkScenario s ("pipes");
+    ASSERT_EQ (s.problem(), "");
+    auto& client = *s.client;
+
+    // A header that the reader skips, followed on the same connection by a request: the request is
+    // read as the next frame and answered.
+    struct Case
+    {
+        const char* what;
+        Bytes garbage;
+    };
+    const Case skipped[] = {
+        { "wrong magic", pipeFrame (0x12345678u, sizeof (ProcMsg)) },
+        { "length 0", pipeFrame (PIPE_MAGIC, 0) },
+        { "length of 10 MiB", pipeFrame (PIPE_MAGIC, 0xA00000u) },
+        { "length of 4 GiB", pipeFrame (PIPE_MAGIC, 0xFFFFFFFFu) },
+    };
+    for (const auto& c : skipped)
+    {
+        SCOPED_TRACE (c.what);
+        ProcMsg reply {};
+        ASSERT_EQ (client.sendRaw (kPipeBaseName, c.garbage + requestFrame (KIND_GET_LINK_STATUS), 5000, &reply), Status::ok)
+            << s.describe();
+        EXPECT_EQ (decodeProcMsg (reply).kind, KIND_GET_LINK_STATUS);
+        EXPECT_EQ (decodeProcMsg (reply).result, 1u);
+    }
+
+    // Requests that the manager refuses or cannot take whole, on connections of their own.
+    enum class Answer
+    {
+        none,
+        refusal,  // result 0
+        either    // a request shorter than its four fields may be ignored or read with zeros
+    };
+    struct Refused
+    {
+        const char* what;
+        Bytes garbage;
+        Answer answer;
+    };
+    const Refused refused[] = {
+        { "unknown kind", requestFrame (77), Answer::none },
+        { "negative kind", requestFrame (-1), Answer::none },
+        { "GetDevice for id 81", requestFrame (KIND_GET_DEVICE, 81), Answer::refusal },
+        { "GetDevice for id 0", requestFrame (KIND_GET_DEVICE, 0), Answer::refusal },
+        { "request of 4 bytes", pipeFrame (PIPE_MAGIC, 4, { 3, 0, 0, 0 }), Answer::either },
+        { "half a header", Bytes { 0x2c, 0x9e, 0xb4 }, Answer::none },
+        { "payload cut short by the client closing", pipeFrame (PIPE_MAGIC, 100000, Bytes (300, 0x41)), Answer::none },
+    };
+    for (const auto& c : refused)
+    {
+        SCOPED_TRACE (c.what);
+        ProcMsg reply {};
+        const auto status = client.sendRaw (kPipeBaseName, c.garbage, c.answer == Answer::none ? 300 : 5000, &reply);
+        if (c.answer == Answer::none)
+            EXPECT_TRUE (status == Status::timeout || status == Status::closed) << client::describe (status);
+        if (c.answer == Answer::refusal)
+        {
+            ASSERT_EQ (status, Status::ok);
+            EXPECT_EQ (decodeProcMsg (reply).result, 0u);
+            EXPECT_EQ (std::count (reply.data, reply.data + sizeof (reply.data), 0), static_cast<long> (sizeof (reply.data)));
+        }
+    }
+    EXPECT_TRUE (s.manager->hasLog ("MainComponent::messageAnalize NG pzProcMsg->kind = 77")) << s.describe();
+    EXPECT_TRUE (s.manager->hasLog ("MainComponent::messageAnalize NG pzProcMsg->kind = -1")) << s.describe();
+
+    // The same on the client's own pipe: garbage, then a request answered on that pipe.
+    const auto before = client.receivedCount();
+    ASSERT_EQ (client.sendOwnRaw (pipeFrame (0xdeadbeefu, 16) + pipeFrame (PIPE_MAGIC, 0) + requestFrame (77)
+                                  + requestFrame (KIND_GET_DEVICE_LIST)),
+              Status::ok);
+    EXPECT_GE (client.waitFor ([] (const Received& r) { return r.fields.kind == KIND_GET_DEVICE_LIST && r.fields.result == 1; },
+                               kStepTimeout, before),
+               0)
+        << s.describe();
+
+    // And on a fresh connection the manager answers as ever.
+    LinkStatus status {};
+    ASSERT_EQ (client.getLinkStatus (status), Status::ok);
+    EXPECT_EQ (status.id, 17);
+    EXPECT_TRUE (s.manager->process().isRunning());
+}
