@@ -46,7 +46,8 @@ int FakeDatagramPort::receive (uint8_t* buffer, size_t capacity, Ipv4& source)
         m_shared->incoming.pop_front();
     }
     source = datagram.first;
-    std::memcpy (buffer, datagram.second.data(), std::min (capacity, datagram.second.size()));
+    if (! datagram.second.empty())
+        std::memcpy (buffer, datagram.second.data(), std::min (capacity, datagram.second.size()));
     return static_cast<int> (datagram.second.size());
 }
 
