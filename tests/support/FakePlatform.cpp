@@ -142,6 +142,8 @@ bool FakeNetRowSource::deleteRoute (const RouteRow& row)
 {
     const std::lock_guard<std::mutex> g (lock);
     deletedRoutes.push_back (row);
+    if (deletionsFail)
+        return false;
     for (auto it = routes.begin(); it != routes.end(); ++it)
         if (it->destination == row.destination && it->netmask == row.netmask && it->nextHop == row.nextHop
             && it->ifIndex == row.ifIndex)
@@ -174,6 +176,8 @@ WlanResult FakeNetRowSource::readWlanInterfaces (std::vector<WlanInterfaceRow>& 
 bool FakeNetRowSource::getOsMajorVersion (int& major)
 {
     const std::lock_guard<std::mutex> g (lock);
+    if (osVersionFails)
+        return false;
     major = osMajorVersion;
     return true;
 }
