@@ -7,8 +7,9 @@ packages=(
     # toolchain
     g++ cmake ninja-build pkg-config
     # JUCE 7 with its CMake config (pulls in the X11, freetype, png and jpeg development files)
+    # and the headers its modules include (checked against `ninja -t deps`)
     juce-modules-source libfreetype-dev libpng-dev libjpeg-dev zlib1g-dev libx11-dev libxext-dev
-    libxinerama-dev libxrandr-dev libxcursor-dev libxcomposite-dev libfontconfig-dev
+    libxinerama-dev libxrandr-dev libxcursor-dev libxrender-dev
     # netlink: the network tables on Linux
     libnl-3-dev libnl-route-3-dev libnl-genl-3-dev
     # tests and benchmarks

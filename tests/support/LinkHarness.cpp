@@ -97,11 +97,23 @@ std::vector<uint8_t> FrameBuilder::simple (uint8_t type, uint8_t subType, size_t
 }
 
 //==============================================================================
-LinkHarness::LinkHarness()
+LinkHarness::LinkHarness (const std::function<void (FakePlatform&)>& configure)
 {
+    if (configure)
+        configure (platform);
     platform.udp->clock = [this] { return scheduler.now(); };
     platform.udp->receivingThread = std::this_thread::get_id();
     mc = std::make_unique<MainComponent> (platform);
+
+    // Lines written during start-up, before the observer below was installed, come from the file.
+    juce::StringArray fileLines;
+    mc->getLog().getLogFile().readLines (fileLines);
+    for (const auto& line : fileLines)
+    {
+        const int split = line.indexOf ("  ");
+        if (split > 0 && ! line.startsWith ("Log started: "))
+            m_log.push_back ({ 0, line.substring (split + 2).toStdString() });
+    }
     mc->getLog().setClock ([this] {
         // Virtual milliseconds on top of a fixed day, so time stamps are stable too.
         return juce::Time (2026, 11, 10, 12, 0, 0, 0, true) + juce::RelativeTime::milliseconds (static_cast<juce::int64> (scheduler.now()));

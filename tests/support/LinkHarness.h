@@ -48,7 +48,8 @@ struct FrameBuilder
 class LinkHarness
 {
 public:
-    LinkHarness();
+    /** configure runs on the fake platform before the component is made. */
+    explicit LinkHarness (const std::function<void (FakePlatform&)>& configure = {});
     ~LinkHarness();
 
     VirtualScheduler scheduler;  // first: timers made by the component must see it

@@ -24,8 +24,12 @@ public:
 
     juce::File getAppDataFolder() override
     {
-        // $HOME/.config on Linux.
-        return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory);
+        // $HOME/.config (or $XDG_CONFIG_HOME) on Linux. Unlike the per-user folder of other
+        // systems it may not exist yet on a fresh account; it is made as any XDG program would.
+        auto folder = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory);
+        if (! folder.isDirectory())
+            folder.createDirectory();
+        return folder;
     }
 
     void requestQuit() override

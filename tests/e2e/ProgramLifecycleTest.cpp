@@ -1,0 +1,73 @@
+// The real program: start-up with no display, the log file, and an orderly shutdown on the
+// operating system's quit signals. Each run has a network namespace of its own, so port 50000
+// and the pipe names are its alone.
+#include "e2e/E2eSupport.h"
+
+#include <csignal>
+#include <iostream>
+#include <thread>
+
+using namespace lyrlink::e2e;
+using namespace std::chrono_literals;
+
+namespace
+{
+
+bool contains (const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::find (lines.begin(), lines.end(), text) != lines.end();
+}
+
+Process startManager (const TempDir& home, const std::string& netns = {})
+{
+    return Process::start ({ builtProgram ("LyrLinkSysMgr") }, netns,
+                           { "HOME=" + home.path(), "DISPLAY=", "XDG_CONFIG_HOME=" }, home.path() + "/stdout.txt");
+}
+
+} // namespace
+
+TEST (ProgramLifecycle, QuitSignalsShutDownPromptlyAndInOrder)
+{
+    LYRLINK_REQUIRE_E2E();
+    for (const int sig : { SIGTERM, SIGINT })
+    {
+        TempDir home;
+        auto manager = startManager (home);
+        ASSERT_TRUE (waitFor ([&] { return contains (managerLogLines (home.path()), "MainComponent::MainComponent OK"); }, 10s))
+            << readFile (home.path() + "/stdout.txt");
+        std::this_thread::sleep_for (300ms);  // let start-up finish
+
+        const auto start = std::chrono::steady_clock::now();
+        const auto status = manager.stop (sig, 5s);
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now() - start);
+        ASSERT_TRUE (status.has_value()) << "signal " << sig << " did not end the manager";
+        EXPECT_EQ (*status, 0) << "signal " << sig;
+        std::cout << "[ figure ] shutdown on signal " << sig << ": " << elapsed.count() << " ms\n";
+        EXPECT_LT (elapsed.count(), 1000) << "signal " << sig;
+
+        const auto log = readFile (home.path() + "/.config/VelmoraLog/LyrLinkSysMgrLog.txt");
+        EXPECT_EQ (log.rfind ("\r\n" + std::string (58, '*') + "\r\nStartLog\r\nLog started: ", 0), 0u) << log;
+    }
+}
+
+TEST (ProgramLifecycle, ASecondInstanceLogsThePortAndRunsOn)
+{
+    LYRLINK_REQUIRE_E2E();
+    const std::string netns = "lyrlink-lifecycle-" + std::to_string (::getpid());
+    ASSERT_EQ (sh ("ip netns add " + netns + " && ip -n " + netns + " link set lo up"), 0);
+    {
+        TempDir home1, home2;
+        auto first = startManager (home1, netns);
+        ASSERT_TRUE (waitFor ([&] { return contains (managerLogLines (home1.path()), "MainComponent::MainComponent OK"); }, 10s));
+        std::this_thread::sleep_for (300ms);
+        auto second = startManager (home2, netns);
+        ASSERT_TRUE (waitFor ([&] { return contains (managerLogLines (home2.path()), "MainComponent::MainComponent NG UDP port open"); }, 10s))
+            << readFile (home2.path() + "/.config/VelmoraLog/LyrLinkSysMgrLog.txt");
+        std::this_thread::sleep_for (300ms);
+        EXPECT_TRUE (second.isRunning());
+        EXPECT_TRUE (first.isRunning());
+        EXPECT_EQ (second.stop (SIGTERM, 5s), 0);
+        EXPECT_EQ (first.stop (SIGTERM, 5s), 0);
+    }
+    sh ("ip netns del " + netns);
+}
