@@ -13,6 +13,8 @@ void LyrLinkSysMgrTimer::setObserver (TimerObserver* observer) noexcept { g_obse
 LyrLinkSysMgrTimer::LyrLinkSysMgrTimer (TimerDispatchTarget& owner, uint32_t timerId)
     : m_owner (owner), m_timerId (timerId), m_observer (g_observer.load())
 {
+    if (m_observer != nullptr)
+        m_observer->timerCreated (*this);
 }
 
 LyrLinkSysMgrTimer::~LyrLinkSysMgrTimer()

@@ -31,6 +31,8 @@ class TimerObserver
 {
 public:
     virtual ~TimerObserver() = default;
+    /** Called at the end of the timer's constructor. */
+    virtual void timerCreated (LyrLinkSysMgrTimer&) {}
     virtual void timerStarted (LyrLinkSysMgrTimer& timer, int periodMs) = 0;
     virtual void timerStopped (LyrLinkSysMgrTimer& timer) = 0;
     virtual void timerDestroyed (LyrLinkSysMgrTimer& timer) = 0;

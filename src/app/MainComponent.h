@@ -152,6 +152,13 @@ public:
     bool isSuspended() const noexcept { return suspended != 0; }
     bool isProcessConnected() const noexcept { return processConnected != 0; }
     bool isLinkPermitted() const noexcept { return linkPermitted != 0; }
+    /** Tests only: replaces the link status under the link lock, to put the link where the
+        protocol would have brought it. Nothing in the manager calls it. */
+    void setLinkStatusForTests (const LinkStatus& status)
+    {
+        const juce::ScopedLock sl (m_linkLock);
+        m_linkStatus = status;
+    }
     /** Tests: the send buffer as the last builder left it. */
     const SendBuffer& getSendBuffer() const noexcept { return m_sendBuffer; }
 

@@ -6,6 +6,7 @@
 #include "transport/Ipv4.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,8 +17,17 @@ namespace lyrlink
 /** Interface types of the adapter list. */
 constexpr uint32_t kIfTypeEthernet = 6;
 constexpr uint32_t kIfTypeIeee80211 = 71;
+/** Types a link gets that is neither: the loopback link, and every other kind. */
+constexpr uint32_t kIfTypeSoftwareLoopback = 24;
+constexpr uint32_t kIfTypeOther = 1;
 /** Operational status of the interface table that means operational. */
 constexpr uint32_t kIfOperStatusOperational = 5;
+/** Status of an interface that is not operational (down, no carrier, dormant). */
+constexpr uint32_t kIfOperStatusDisconnected = 2;
+
+/** The SSID buffer of the wireless queries: up to 32 SSID octets and a terminating zero. */
+constexpr size_t kSsidMaxLength = 32;
+constexpr size_t kSsidBufferSize = kSsidMaxLength + 1;
 
 /** One IPv4 address of this computer. */
 struct IpAddrRow
@@ -49,6 +59,8 @@ struct RouteRow
 {
     Ipv4 destination = 0;
     Ipv4 netmask = 0;
+    /** The gateway; for an on-link route (no gateway) the address of the interface itself: the
+        route's preferred source, else the first IPv4 address of its output interface. */
     Ipv4 nextHop = 0;
     uint32_t ifIndex = 0;
     uint8_t prefixLength = 0;
@@ -57,6 +69,7 @@ struct RouteRow
     uint8_t protocol = 0;
     uint8_t scope = 0;
     uint32_t priority = 0;
+    uint8_t tos = 0;
 };
 
 /** One local address bound by a UDP endpoint. */
@@ -72,6 +85,9 @@ struct WlanInterfaceRow
     bool connected = false;
     std::string ssid;  // up to 32 octets, unconverted
     std::array<uint8_t, 6> bssid {};
+    /** The connection of this interface could not be queried; the wireless queries stop
+        examining the list at this row. */
+    bool queryFailed = false;
 };
 
 /** Outcome of reading the adapter list, with getInterfaceKind's error codes. */

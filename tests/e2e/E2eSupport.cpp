@@ -155,6 +155,31 @@ std::optional<int> Process::stop (int sig, std::chrono::milliseconds timeout)
     return wait (timeout);
 }
 
+VethNetwork::VethNetwork (const std::string& name, const std::string& managerCidr, const std::string& equipmentCidr)
+    : m_managerNs (name + "-mgr"), m_equipmentNs (name + "-eq")
+{
+    // A namespace left by an earlier run that was killed would make the adds fail.
+    sh ("ip netns del " + m_managerNs + " 2>/dev/null; ip netns del " + m_equipmentNs + " 2>/dev/null");
+    m_ready = sh ("ip netns add " + m_managerNs) == 0 && sh ("ip netns add " + m_equipmentNs) == 0
+           && sh ("ip link add lyrm0 netns " + m_managerNs + " type veth peer name lyre0 netns " + m_equipmentNs) == 0
+           && ipInManager ("link set lo up") == 0 && ipInEquipment ("link set lo up") == 0
+           && ipInManager ("addr add " + managerCidr + " dev lyrm0") == 0
+           && ipInEquipment ("addr add " + equipmentCidr + " dev lyre0") == 0
+           && ipInManager ("link set lyrm0 up") == 0 && ipInEquipment ("link set lyre0 up") == 0;
+}
+
+VethNetwork::~VethNetwork()
+{
+    sh ("ip netns del " + m_managerNs + " 2>/dev/null");
+    sh ("ip netns del " + m_equipmentNs + " 2>/dev/null");
+}
+
+int VethNetwork::ipInManager (const std::string& args) const { return sh ("ip -n " + m_managerNs + " " + args); }
+
+int VethNetwork::ipInEquipment (const std::string& args) const { return sh ("ip -n " + m_equipmentNs + " " + args); }
+
+int VethNetwork::addEquipmentAddress (const std::string& cidr) const { return ipInEquipment ("addr add " + cidr + " dev lyre0"); }
+
 bool waitFor (const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;

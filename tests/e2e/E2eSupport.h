@@ -69,6 +69,32 @@ private:
     int m_status = -1;
 };
 
+/**
+    Two network namespaces joined by a veth pair: the manager's ("<name>-mgr", address
+    managerAddress on "lyrm0") and the equipment's ("<name>-eq", equipmentAddress on "lyre0"), with
+    loopback up in both. Removed with everything in them when destroyed.
+*/
+class VethNetwork
+{
+public:
+    VethNetwork (const std::string& name, const std::string& managerCidr, const std::string& equipmentCidr);
+    ~VethNetwork();
+
+    bool isReady() const { return m_ready; }
+    const std::string& managerNs() const { return m_managerNs; }
+    const std::string& equipmentNs() const { return m_equipmentNs; }
+    /** Runs "ip <args>" inside the manager's namespace. */
+    int ipInManager (const std::string& args) const;
+    /** Runs "ip <args>" inside the equipment's namespace. */
+    int ipInEquipment (const std::string& args) const;
+    /** Adds another address to the equipment side (for more simulated devices). */
+    int addEquipmentAddress (const std::string& cidr) const;
+
+private:
+    std::string m_managerNs, m_equipmentNs;
+    bool m_ready = false;
+};
+
 /** Polls until predicate is true or the time-out passes. */
 bool waitFor (const std::function<bool()>& predicate, std::chrono::milliseconds timeout);
 

@@ -46,7 +46,8 @@ int FakeDatagramPort::receive (uint8_t* buffer, size_t capacity, Ipv4& source)
         m_shared->incoming.pop_front();
     }
     source = datagram.first;
-    std::memcpy (buffer, datagram.second.data(), std::min (capacity, datagram.second.size()));
+    if (! datagram.second.empty())
+        std::memcpy (buffer, datagram.second.data(), std::min (capacity, datagram.second.size()));
     return static_cast<int> (datagram.second.size());
 }
 
@@ -141,6 +142,8 @@ bool FakeNetRowSource::deleteRoute (const RouteRow& row)
 {
     const std::lock_guard<std::mutex> g (lock);
     deletedRoutes.push_back (row);
+    if (deletionsFail)
+        return false;
     for (auto it = routes.begin(); it != routes.end(); ++it)
         if (it->destination == row.destination && it->netmask == row.netmask && it->nextHop == row.nextHop
             && it->ifIndex == row.ifIndex)
@@ -173,6 +176,8 @@ WlanResult FakeNetRowSource::readWlanInterfaces (std::vector<WlanInterfaceRow>& 
 bool FakeNetRowSource::getOsMajorVersion (int& major)
 {
     const std::lock_guard<std::mutex> g (lock);
+    if (osVersionFails)
+        return false;
     major = osMajorVersion;
     return true;
 }

@@ -83,11 +83,13 @@ public:
     std::vector<RouteRow> routes;
     bool routeTableFails = false;
     std::vector<RouteRow> deletedRoutes;
+    bool deletionsFail = false;           // deletions are recorded but nothing is removed
     std::vector<UdpRow> udpRows;
     bool udpTableFails = false;
     std::vector<WlanInterfaceRow> wlan;
     WlanResult wlanResult = WlanResult::ok;
     int osMajorVersion = 6;
+    bool osVersionFails = false;
     int queries = 0;  // every read counts
 
     bool readAddressTable (std::vector<IpAddrRow>& rows) override;

@@ -32,6 +32,7 @@ bool VirtualScheduler::fireNext()
             return false;
         m_now = std::max (m_now, best->due);
         sequence = best->sequence;
+        m_firings.push_back ({ m_now, timer->getTimerId() });
     }
 
     timer->fire();
@@ -98,10 +99,41 @@ std::vector<VirtualScheduler::Event> VirtualScheduler::events() const
     return m_events;
 }
 
+std::vector<VirtualScheduler::Firing> VirtualScheduler::firings() const
+{
+    const std::lock_guard<std::recursive_mutex> g (m_lock);
+    return m_firings;
+}
+
 void VirtualScheduler::clearEvents()
 {
     const std::lock_guard<std::recursive_mutex> g (m_lock);
     m_events.clear();
+    m_firings.clear();
+}
+
+std::vector<uint32_t> VirtualScheduler::createdIds() const
+{
+    const std::lock_guard<std::recursive_mutex> g (m_lock);
+    return m_created;
+}
+
+std::vector<uint32_t> VirtualScheduler::destroyedIds() const
+{
+    const std::lock_guard<std::recursive_mutex> g (m_lock);
+    return m_destroyed;
+}
+
+std::vector<uint32_t> VirtualScheduler::destroyedWhileRunning() const
+{
+    const std::lock_guard<std::recursive_mutex> g (m_lock);
+    return m_destroyedWhileRunning;
+}
+
+void VirtualScheduler::timerCreated (LyrLinkSysMgrTimer& timer)
+{
+    const std::lock_guard<std::recursive_mutex> g (m_lock);
+    m_created.push_back (timer.getTimerId());
 }
 
 void VirtualScheduler::timerStarted (LyrLinkSysMgrTimer& timer, int periodMs)
@@ -122,7 +154,9 @@ void VirtualScheduler::timerStopped (LyrLinkSysMgrTimer& timer)
 void VirtualScheduler::timerDestroyed (LyrLinkSysMgrTimer& timer)
 {
     const std::lock_guard<std::recursive_mutex> g (m_lock);
-    m_timers.erase (&timer);
+    m_destroyed.push_back (timer.getTimerId());
+    if (m_timers.erase (&timer) != 0)
+        m_destroyedWhileRunning.push_back (timer.getTimerId());
 }
 
 } // namespace lyrlink::test

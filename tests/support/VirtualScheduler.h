@@ -26,6 +26,13 @@ public:
         int periodMs;   // of a start
     };
 
+    /** One expiry: the job of timerId ran at atMs. */
+    struct Firing
+    {
+        int64_t atMs;
+        uint32_t timerId;
+    };
+
     VirtualScheduler();
     ~VirtualScheduler() override;
 
@@ -50,8 +57,19 @@ public:
 
     /** Every start and stop since the scheduler was made (or since clearEvents). */
     std::vector<Event> events() const;
+    /** Every expiry fired since the scheduler was made (or since clearEvents), in firing order. */
+    std::vector<Firing> firings() const;
+    /** Forgets the recorded events and firings (not the running timers). */
     void clearEvents();
 
+    /** Ids of the timers made while the scheduler was installed, in order of construction. */
+    std::vector<uint32_t> createdIds() const;
+    /** Ids of those timers destroyed so far, in order of destruction. */
+    std::vector<uint32_t> destroyedIds() const;
+    /** Ids of timers that were still running when they were destroyed. */
+    std::vector<uint32_t> destroyedWhileRunning() const;
+
+    void timerCreated (LyrLinkSysMgrTimer& timer) override;
     void timerStarted (LyrLinkSysMgrTimer& timer, int periodMs) override;
     void timerStopped (LyrLinkSysMgrTimer& timer) override;
     void timerDestroyed (LyrLinkSysMgrTimer& timer) override;
@@ -69,6 +87,10 @@ private:
     uint64_t m_sequence = 0;
     std::map<LyrLinkSysMgrTimer*, Entry> m_timers;
     std::vector<Event> m_events;
+    std::vector<Firing> m_firings;
+    std::vector<uint32_t> m_created;
+    std::vector<uint32_t> m_destroyed;
+    std::vector<uint32_t> m_destroyedWhileRunning;
 };
 
 } // namespace lyrlink::test
