@@ -34,7 +34,6 @@ constexpr uint8_t kWirelessDefaultId = 41;
 constexpr int kWiredIdPeriodMs = 100;
 constexpr int kWirelessIdPeriodMs = 200;
 constexpr int kIdPeriodAfterLongBackOffMs = 300;
-constexpr size_t kSsidBufferSize = 33;
 
 /** The candidate that follows id in the rotation, or 0 when id is not a candidate. */
 uint8_t nextCandidate (uint8_t id) noexcept

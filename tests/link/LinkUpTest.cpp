@@ -684,12 +684,12 @@ TEST_F (LinkUp, InterfaceKindErrorProceedsOnId17)
     addWiredInterface();
     {
         const std::lock_guard<std::mutex> g (h.platform.rows.lock);
-        h.platform.rows.adapters[0].type = 24;  // neither Ethernet nor 802.11
+        h.platform.rows.adapters[0].type = 24;  // neither Ethernet nor 802.11: its MAC is not learnt
     }
     connectClient();
     send (wiredPlayer());
     EXPECT_TRUE (h.logged ("MainComponent::linkUpFunc NG Link UP GET IF ERROR ip = 192.168.1.20 "
-                           "netmask = 255.255.255.0 err = 6"));
+                           "netmask = 255.255.255.0 err = 7"));
     EXPECT_EQ (status().state, STATE_DISCOVERY);
     EXPECT_EQ (status().linkif, LINKIF_UNKNOWN);
     h.scheduler.advance (3900);
