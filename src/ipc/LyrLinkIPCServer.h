@@ -11,12 +11,14 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace lyrlink
 {
 
 class LyrLinkIPCServer;
+class LyrLinkSysMgrLog;
 
 /** What a connection needs of its owner (MainComponent). */
 class IpcOwner
@@ -35,11 +37,26 @@ public:
     /** How long the destructor waits for the reader thread. */
     static constexpr int kStopWaitMs = 4000;
 
+    /** Always owned by a std::shared_ptr (std::make_shared): the reader thread hands messages
+        to the message thread through a weak reference. */
     LyrLinkIPCServer (IpcOwner& owner, std::unique_ptr<PipeEndpoint> endpoint);
+    /** Closes the pipe and stops the reader thread, waiting at most kStopWaitMs. */
     ~LyrLinkIPCServer() override;
+
+    /** Where refused clients are logged; set before createPipe. The log must outlive the
+        connection. */
+    void setLog (LyrLinkSysMgrLog* log) noexcept { m_log = log; }
 
     /** Creates the pipe of that name and starts the reader thread; false when the name is taken. */
     bool createPipe (const std::string& name);
+
+    /** Gives up the pipe at once: its client is cut off, a send waiting for a client gives up and
+        the name is free again. Used when the connection leaves the list while a sender may still
+        hold it. */
+    void closePipe();
+
+    /** The name given to createPipe. */
+    const std::string& getPipeName() const noexcept { return m_name; }
 
     /** Frames and sends one record: waits at most 2000 ms for a client, then at most 2000 ms for
         the write. A failed send is lost. */
@@ -54,9 +71,13 @@ public:
 private:
     void run() override;
 
+    void logRefusal (uint32_t uid, int32_t pid);
+
     IpcOwner& m_owner;
     std::unique_ptr<PipeEndpoint> m_endpoint;
     std::mutex m_sendLock;
+    std::string m_name;
+    LyrLinkSysMgrLog* m_log = nullptr;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LyrLinkIPCServer)
 };

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace lyrlink
@@ -12,6 +13,10 @@ namespace lyrlink
 class PipeEndpoint
 {
 public:
+    /** Told about a client that was turned away: its user id and process id as the kernel
+        reported them (uid 0xFFFFFFFF and pid -1 when they could not be read). */
+    using RefusalObserver = std::function<void (uint32_t uid, int32_t pid)>;
+
     virtual ~PipeEndpoint() = default;
 
     /** Claims the name; false when it cannot be created (another server holds it). */
@@ -27,8 +32,13 @@ public:
         raises SIGPIPE. */
     virtual bool write (const uint8_t* data, size_t size, int connectWaitMs, int writeTimeoutMs) = 0;
 
-    /** Closes the endpoint: a blocked read returns -1 and later writes fail. */
+    /** Closes the endpoint: the name is given up, a blocked read returns -1, a write waiting for
+        a client gives up, and later writes fail. */
     virtual void close() = 0;
+
+    /** Installs the observer of refused clients; called before the first read. Endpoints that
+        never refuse anyone ignore it. */
+    virtual void setRefusalObserver (RefusalObserver observer) { (void) observer; }
 };
 
 } // namespace lyrlink

@@ -1,5 +1,6 @@
 // The pipe message record and its framing: an 8-byte header (magic and length, little-endian)
-// followed by one ProcMsg. Encoding and decoding work on plain bytes.
+// followed by one ProcMsg. Encoding and decoding work on plain bytes. Header-only and free of JUCE,
+// so the client library shares the very same definitions with the manager.
 #pragma once
 
 #include "link/LinkRecords.h"
@@ -66,7 +67,7 @@ inline void writeLe32 (uint8_t* p, uint32_t v) noexcept
         p[i] = static_cast<uint8_t> (v >> (8 * i));
 }
 
-/** The four header fields of a received request; bytes missing from a short request read as zero. */
+/** The four header fields of a record. */
 struct RequestFields
 {
     int32_t kind = 0;
@@ -75,13 +76,45 @@ struct RequestFields
     uint32_t result = 0;
 };
 
-RequestFields decodeRequest (const void* payload, size_t size) noexcept;
+/** The header fields of a received request; bytes missing from a short request read as zero. */
+inline RequestFields decodeRequest (const void* payload, size_t size) noexcept
+{
+    uint8_t head[16] {};
+    if (payload != nullptr)
+        std::memcpy (head, payload, size < sizeof (head) ? size : sizeof (head));
+    RequestFields f;
+    f.kind = static_cast<int32_t> (readLe32 (head));
+    f.pid = readLe32 (head + 4);
+    f.id = static_cast<int32_t> (readLe32 (head + 8));
+    f.result = readLe32 (head + 12);
+    return f;
+}
 
 /** A zeroed record with kind, pid, id and result set. */
-ProcMsg makeProcMsg (int32_t kind, uint32_t pid, int32_t id, uint32_t result) noexcept;
+inline ProcMsg makeProcMsg (int32_t kind, uint32_t pid, int32_t id, uint32_t result) noexcept
+{
+    ProcMsg m;
+    std::memset (&m, 0, sizeof (m));
+    auto* raw = reinterpret_cast<uint8_t*> (&m);
+    writeLe32 (raw, static_cast<uint32_t> (kind));
+    writeLe32 (raw + 4, pid);
+    writeLe32 (raw + 8, static_cast<uint32_t> (id));
+    writeLe32 (raw + 12, result);
+    return m;
+}
+
+/** The four header fields of any record (requests, replies and notifications alike). */
+inline RequestFields decodeProcMsg (const ProcMsg& msg) noexcept { return decodeRequest (&msg, sizeof (msg)); }
+
+/** Sets the pid field of a record (notifications carry the pid of each receiving client). */
+inline void setProcMsgPid (ProcMsg& msg, uint32_t pid) noexcept { writeLe32 (reinterpret_cast<uint8_t*> (&msg) + 4, pid); }
 
 /** Writes the 8-byte frame header for a payload of the given length. */
-void encodePipeHeader (uint8_t* header, uint32_t length) noexcept;
+inline void encodePipeHeader (uint8_t* header, uint32_t length) noexcept
+{
+    writeLe32 (header, PIPE_MAGIC);
+    writeLe32 (header + 4, length);
+}
 
 /** Header and record in one buffer, ready for a single write. */
 struct FramedProcMsg
@@ -89,9 +122,22 @@ struct FramedProcMsg
     uint8_t bytes[kPipeHeaderSize + sizeof (ProcMsg)];
 };
 
-FramedProcMsg frameProcMsg (const ProcMsg& msg) noexcept;
+inline FramedProcMsg frameProcMsg (const ProcMsg& msg) noexcept
+{
+    FramedProcMsg f;
+    encodePipeHeader (f.bytes, static_cast<uint32_t> (sizeof (ProcMsg)));
+    std::memcpy (f.bytes + kPipeHeaderSize, &msg, sizeof (ProcMsg));
+    return f;
+}
 
-/** What a received header says: a payload length to read, or skip these 8 bytes. */
-bool isAcceptablePipeHeader (const uint8_t* header, uint32_t& length) noexcept;
+/** What a received header says: true with the payload length to read, or false to skip these
+    8 bytes (wrong magic, or a length outside 1..0x9FFFFF). */
+inline bool isAcceptablePipeHeader (const uint8_t* header, uint32_t& length) noexcept
+{
+    if (readLe32 (header) != PIPE_MAGIC)
+        return false;
+    length = readLe32 (header + 4);
+    return length >= 1 && length <= kPipeMaxLength;
+}
 
 } // namespace lyrlink

@@ -1,0 +1,326 @@
+#include "client/LyrLinkClient.h"
+
+#include <chrono>
+#include <cstring>
+
+#include <cerrno>
+#include <cstddef>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace lyrlink::client
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+int msLeft (Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int> (left) : 0;
+}
+
+/** poll() on one descriptor until events or the deadline; -1 on failure, 0 on time-out. */
+int pollUntil (int fd, short events, Clock::time_point deadline)
+{
+    for (;;)
+    {
+        pollfd p { fd, events, 0 };
+        const int r = ::poll (&p, 1, msLeft (deadline));
+        if (r < 0 && errno == EINTR)
+            continue;
+        return r;
+    }
+}
+
+} // namespace
+
+const char* describe (Status status) noexcept
+{
+    switch (status)
+    {
+        case Status::ok: return "ok";
+        case Status::noManager: return "no manager is running";
+        case Status::timeout: return "timed out";
+        case Status::malformed: return "malformed reply";
+        case Status::refused: return "refused by the manager";
+        case Status::closed: return "the manager closed the pipe";
+        case Status::ioError: return "input/output error";
+    }
+    return "unknown";
+}
+
+std::string clientPipeName (uint32_t pid)
+{
+    return std::string (kPipeBaseName) + std::to_string (static_cast<int32_t> (pid));
+}
+
+//==============================================================================
+PipeClient::PipeClient (std::string scope) : m_scope (std::move (scope)) {}
+
+PipeClient::~PipeClient() { close(); }
+
+void PipeClient::close()
+{
+    if (m_fd >= 0)
+        ::close (m_fd);
+    m_fd = -1;
+    m_pending.clear();
+}
+
+Status PipeClient::open (const std::string& name, int timeoutMs)
+{
+    close();
+    const std::string full = m_scope + name;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (full.empty() || full.size() > sizeof (address.sun_path) - 1)
+        return Status::noManager;
+    std::memcpy (address.sun_path + 1, full.data(), full.size());
+    const auto length = static_cast<socklen_t> (offsetof (sockaddr_un, sun_path) + 1 + full.size());
+
+    const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return Status::ioError;
+
+    const auto deadline = Clock::now() + std::chrono::milliseconds (timeoutMs);
+    for (;;)
+    {
+        if (::connect (fd, reinterpret_cast<const sockaddr*> (&address), length) == 0)
+            break;
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (error == EAGAIN && msLeft (deadline) > 0)
+        {
+            // The server's queue is full: try again shortly.
+            ::usleep (10000);
+            continue;
+        }
+        ::close (fd);
+        if (error == ECONNREFUSED || error == ENOENT)
+            return Status::noManager;
+        return error == EAGAIN ? Status::timeout : Status::ioError;
+    }
+    m_fd = fd;
+    return Status::ok;
+}
+
+Status PipeClient::send (const ProcMsg& msg, int timeoutMs)
+{
+    const auto framed = frameProcMsg (msg);
+    return sendRaw (framed.bytes, sizeof (framed.bytes), timeoutMs);
+}
+
+Status PipeClient::sendRaw (const void* data, size_t size, int timeoutMs)
+{
+    if (m_fd < 0)
+        return Status::closed;
+    const auto* bytes = static_cast<const uint8_t*> (data);
+    const auto deadline = Clock::now() + std::chrono::milliseconds (timeoutMs);
+    size_t sent = 0;
+    while (sent < size)
+    {
+        const auto n = ::send (m_fd, bytes + sent, size - sent, MSG_NOSIGNAL);
+        if (n > 0)
+        {
+            sent += static_cast<size_t> (n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EPIPE || errno == ECONNRESET))
+            return Status::closed;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return Status::ioError;
+        const int r = pollUntil (m_fd, POLLOUT, deadline);
+        if (r < 0)
+            return Status::ioError;
+        if (r == 0)
+            return Status::timeout;
+    }
+    return Status::ok;
+}
+
+bool PipeClient::waitReadable (int timeoutMs)
+{
+    if (m_fd < 0)
+        return false;
+    if (m_pending.size() >= kPipeHeaderSize + sizeof (ProcMsg))
+        return true;
+    return pollUntil (m_fd, POLLIN, Clock::now() + std::chrono::milliseconds (timeoutMs)) > 0;
+}
+
+Status PipeClient::receive (ProcMsg& msg, int timeoutMs)
+{
+    if (m_fd < 0)
+        return Status::closed;
+    const auto deadline = Clock::now() + std::chrono::milliseconds (timeoutMs);
+    constexpr size_t frameSize = kPipeHeaderSize + sizeof (ProcMsg);
+
+    for (;;)
+    {
+        if (m_pending.size() >= kPipeHeaderSize)
+        {
+            // The manager only ever sends whole 1296-byte records.
+            if (readLe32 (m_pending.data()) != PIPE_MAGIC || readLe32 (m_pending.data() + 4) != sizeof (ProcMsg))
+                return Status::malformed;
+            if (m_pending.size() >= frameSize)
+            {
+                std::memcpy (&msg, m_pending.data() + kPipeHeaderSize, sizeof (ProcMsg));
+                m_pending.erase (m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t> (frameSize));
+                return Status::ok;
+            }
+        }
+
+        uint8_t buffer[4096];
+        const auto n = ::recv (m_fd, buffer, sizeof (buffer), MSG_DONTWAIT);
+        if (n > 0)
+        {
+            m_pending.insert (m_pending.end(), buffer, buffer + n);
+            continue;
+        }
+        if (n == 0)
+            return m_pending.empty() ? Status::closed : Status::malformed;
+        if (errno == EINTR)
+            continue;
+        if (errno == ECONNRESET)
+            return Status::closed;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Status::ioError;
+        const int r = pollUntil (m_fd, POLLIN, deadline);
+        if (r < 0)
+            return Status::ioError;
+        if (r == 0)
+            return Status::timeout;
+    }
+}
+
+//==============================================================================
+ManagerClient::ManagerClient (ClientOptions options) : m_options (std::move (options)), m_own (m_options.scope) {}
+
+Status ManagerClient::fail (Status status, const std::string& what)
+{
+    m_lastError = what + ": " + describe (status);
+    return status;
+}
+
+Status ManagerClient::post (const ProcMsg& request)
+{
+    PipeClient master (m_options.scope);
+    auto s = master.open (kPipeBaseName, m_options.timeoutMs);
+    if (s != Status::ok)
+        return fail (s, std::string ("opening pipe ") + kPipeBaseName);
+    s = master.send (request, m_options.timeoutMs);
+    if (s != Status::ok)
+        return fail (s, "sending the request");
+    return Status::ok;
+}
+
+Status ManagerClient::request (const ProcMsg& request, ProcMsg& reply)
+{
+    PipeClient master (m_options.scope);
+    auto s = master.open (kPipeBaseName, m_options.timeoutMs);
+    if (s != Status::ok)
+        return fail (s, std::string ("opening pipe ") + kPipeBaseName);
+    s = master.send (request, m_options.timeoutMs);
+    if (s != Status::ok)
+        return fail (s, "sending the request");
+    s = master.receive (reply, m_options.timeoutMs);
+    if (s == Status::closed)
+        return fail (s, "waiting for the reply (a manager refuses clients of other users)");
+    if (s != Status::ok)
+        return fail (s, "waiting for the reply");
+
+    // Replies carry the request's kind and pid; anything else is not the answer to this request.
+    const auto asked = decodeProcMsg (request);
+    const auto got = decodeProcMsg (reply);
+    if (got.kind != asked.kind || got.pid != asked.pid)
+        return fail (Status::malformed, "reply of kind " + std::to_string (got.kind) + " pid " + std::to_string (got.pid)
+                                            + " to a request of kind " + std::to_string (asked.kind));
+    if (got.result != 1)
+        return fail (got.result == 0 ? Status::refused : Status::malformed,
+                     "reply with result " + std::to_string (got.result));
+    return Status::ok;
+}
+
+Status ManagerClient::getLinkStatus (LinkStatus& status)
+{
+    ProcMsg reply;
+    const auto s = request (makeProcMsg (KIND_GET_LINK_STATUS, static_cast<uint32_t> (::getpid()), 0, 0), reply);
+    if (s == Status::ok)
+        std::memcpy (&status, reply.data, sizeof (status));
+    return s;
+}
+
+Status ManagerClient::getDevice (int id, DeviceEntry& entry)
+{
+    ProcMsg reply;
+    const auto s = request (makeProcMsg (KIND_GET_DEVICE, static_cast<uint32_t> (::getpid()), id, 0), reply);
+    if (s == Status::ok)
+        std::memcpy (&entry, reply.data, sizeof (entry));
+    else if (s == Status::refused)
+        m_lastError = "no device id " + std::to_string (id) + " (ids are 1 to 80)";
+    return s;
+}
+
+Status ManagerClient::getDeviceList (PeerTable& table)
+{
+    ProcMsg reply;
+    const auto s = request (makeProcMsg (KIND_GET_DEVICE_LIST, static_cast<uint32_t> (::getpid()), 0, 0), reply);
+    if (s == Status::ok)
+        std::memcpy (table.data(), reply.data, sizeof (table));
+    return s;
+}
+
+Status ManagerClient::suspend() { return post (makeProcMsg (KIND_SUSPEND, static_cast<uint32_t> (::getpid()), 0, 0)); }
+
+Status ManagerClient::resume() { return post (makeProcMsg (KIND_RESUME, static_cast<uint32_t> (::getpid()), 0, 0)); }
+
+Status ManagerClient::connectProcess (uint32_t pid, bool startSuspended)
+{
+    ProcMsg reply;
+    auto s = request (makeProcMsg (KIND_PROCESS_CONNECT, pid, 0, startSuspended ? 1u : 0u), reply);
+    if (s == Status::refused)
+        return fail (s, "ProcessConnect (pipe " + clientPipeName (pid) + " could not be created; is a client with that process id connected?)");
+    if (s != Status::ok)
+        return s;
+
+    // The pipe exists before the reply is sent.
+    m_pid = pid;
+    s = m_own.open (clientPipeName (pid), m_options.timeoutMs);
+    if (s != Status::ok)
+        return fail (s, "opening pipe " + clientPipeName (pid));
+    s = m_own.send (makeProcMsg (KIND_LINK_PERMIT, pid, 0, 0), m_options.timeoutMs);
+    if (s != Status::ok)
+    {
+        m_own.close();
+        return fail (s, "sending LinkPermit");
+    }
+    return Status::ok;
+}
+
+Status ManagerClient::nextNotification (ProcMsg& msg, int timeoutMs)
+{
+    const auto s = m_own.receive (msg, timeoutMs);
+    if (s != Status::ok && s != Status::timeout)
+        return fail (s, "reading pipe " + clientPipeName (m_pid));
+    return s;
+}
+
+Status ManagerClient::disconnectProcess()
+{
+    if (! m_own.isOpen())
+        return fail (Status::closed, "ProcessDisconnect");
+    const auto s = m_own.send (makeProcMsg (KIND_PROCESS_DISCONNECT, m_pid, 0, 0), m_options.timeoutMs);
+    m_own.close();
+    if (s != Status::ok)
+        return fail (s, "sending ProcessDisconnect");
+    return Status::ok;
+}
+
+} // namespace lyrlink::client
