@@ -17,6 +17,11 @@ namespace lyrlink::e2e
 
 using client::Status;
 
+std::string ipText (const uint8_t* ip)
+{
+    return std::to_string (ip[0]) + "." + std::to_string (ip[1]) + "." + std::to_string (ip[2]) + "." + std::to_string (ip[3]);
+}
+
 std::string uniqueName (const std::string& what) { return "lyr-" + what + "-" + std::to_string (::getpid()); }
 
 //==============================================================================
@@ -337,6 +342,7 @@ Simulator::Simulator (const std::string& netns, const std::vector<std::string>& 
 {
     std::vector<std::string> argv { builtProgram ("tools/lyrlinksim/lyrlinksim"), "--json", "--verbose" };
     argv.insert (argv.end(), args.begin(), args.end());
+    m_startedAt = Clock::now();
     m_process = Process::start (argv, netns, {}, m_folder.path() + "/output.txt", true);
 }
 
@@ -373,6 +379,21 @@ int Simulator::waitFor (const std::function<bool (const SimLine&)>& predicate, s
         },
         timeout);
     return found;
+}
+
+std::vector<SimLine> Simulator::received (const std::string& name, const std::string& source) const
+{
+    std::vector<SimLine> found;
+    for (auto& line : lines())
+        if (line.isRx (name) && line.get ("src") == source)
+            found.push_back (std::move (line));
+    return found;
+}
+
+int Simulator::waitForReceived (const std::string& name, const std::string& source, std::chrono::milliseconds timeout,
+                                size_t from) const
+{
+    return waitFor ([&] (const SimLine& l) { return l.isRx (name) && l.get ("src") == source; }, timeout, from);
 }
 
 std::string Simulator::output() const { return readFile (m_folder.path() + "/output.txt"); }

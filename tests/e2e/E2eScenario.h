@@ -26,6 +26,9 @@ namespace lyrlink::e2e
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
+/** "a.b.c.d" of four octets. */
+std::string ipText (const uint8_t* ip);
+
 /** A name for namespaces of this test run: "lyr-", what, "-" and the process id. */
 std::string uniqueName (const std::string& what);
 
@@ -150,6 +153,8 @@ public:
     Simulator (const std::string& netns, const std::vector<std::string>& args);
 
     Process& process() { return m_process; }
+    /** When the simulator was started: its time stamps ("t") count from about then. */
+    Clock::time_point startedAt() const { return m_startedAt; }
     /** Sends one event line ("leave id=2"). */
     bool command (const std::string& event);
 
@@ -158,10 +163,16 @@ public:
     int waitFor (const std::function<bool (const SimLine&)>& predicate, std::chrono::milliseconds timeout,
                  size_t from = 0) const;
     size_t lineCount() const { return lines().size(); }
+    /** The frames of that name that the simulator received from source. */
+    std::vector<SimLine> received (const std::string& name, const std::string& source) const;
+    /** Waits for a frame of that name from source, from line index from on; its index, or -1. */
+    int waitForReceived (const std::string& name, const std::string& source, std::chrono::milliseconds timeout,
+                         size_t from = 0) const;
     std::string output() const;
 
 private:
     TempDir m_folder;
+    Clock::time_point m_startedAt;
     Process m_process;
 };
 
