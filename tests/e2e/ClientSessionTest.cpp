@@ -263,3 +263,48 @@ TEST (ClientSession, GarbageOnThePipesIsSkippedAndTheManagerAnswersOn)
     EXPECT_EQ (status.id, 17);
     EXPECT_TRUE (s.manager->process().isRunning());
 }
+
+TEST (ClientSession, TwoClientsShareTheLinkAndTheLastDisconnectEndsTheProgram)
+{
+    LYRLINK_REQUIRE_E2E();
+    LinkScenario s ("twoclients");
+    ASSERT_EQ (s.problem(), "");
+    // The second client stands for a process of its own, which the manager could look up.
+    auto standIn = Process::start ({ "/bin/sleep", "600" }, s.net.managerNs());
+    TestClient second (s.net.managerNs(), static_cast<uint32_t> (standIn.pid()));
+    ASSERT_EQ (second.connect(), Status::ok) << s.describe();
+    EXPECT_TRUE (s.manager->hasLog ("MainComponent::createPipe OK Create Pipe = " + std::to_string (standIn.pid()) + " size = 3"));
+
+    ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11" }));
+    ASSERT_GE (s.waitForLinkState (STATE_RUN, 17, kLinkUpTimeout), 0) << s.describe();
+    ASSERT_GE (second.waitFor ([] (const Received& r) { return r.isLinkStatusChanged (STATE_RUN); }, kStepTimeout), 0)
+        << second.describe();
+    ASSERT_GE (second.waitFor ([] (const Received& r) { return r.isDeviceChanged (1, DEVICE_PRESENT); }, kStepTimeout), 0)
+        << second.describe();
+
+    // The first ProcessDisconnect: a Disconnect frame goes out, that client's pipe is removed, and
+    // the manager keeps the link and serves the other client, ignoring the equipment meanwhile.
+    auto simMark = s.sim->lineCount();
+    ASSERT_EQ (second.disconnect(), Status::ok);
+    ASSERT_TRUE (s.manager->waitForLog ("MainComponent::removePipe OK size = 2", kStepTimeout)) << s.describe();
+    int disconnect = s.sim->waitForReceived ("Disconnect", "10.50.0.1", kStepTimeout, simMark);
+    ASSERT_GE (disconnect, 0) << s.describe();
+    EXPECT_EQ (s.sim->lines()[(size_t) disconnect].number ("id"), 17);
+    ASSERT_TRUE (s.sim->command ("config id=6 dev=1"));
+    std::this_thread::sleep_for (500ms);
+    EXPECT_FALSE (s.manager->hasLog ("MainComponent::readConfigNotify add id = 6 ip = 10.50.0.11")) << s.describe();
+    LinkStatus status {};
+    ASSERT_EQ (s.client->getLinkStatus (status), Status::ok);
+    EXPECT_EQ (status.state, STATE_RUN);
+    EXPECT_TRUE (s.manager->process().isRunning());
+
+    // The last one ends the program, after sending its Disconnect too.
+    simMark = s.sim->lineCount();
+    ASSERT_EQ (s.client->disconnect(), Status::ok);
+    EXPECT_EQ (s.manager->process().wait (5s), 0) << s.describe();
+    const auto log = s.manager->log();
+    ASSERT_FALSE (log.empty());
+    EXPECT_EQ (log.back(), "MainComponent::messageAnalize LyrLinkSysMgr END") << s.describe();
+    disconnect = s.sim->waitForReceived ("Disconnect", "10.50.0.1", kStepTimeout, simMark);
+    EXPECT_GE (disconnect, 0) << s.describe();
+}
