@@ -447,6 +447,27 @@ Bytes resized (Bytes bytes, size_t size)
     return bytes;
 }
 
+bool sendDatagram (const std::string& netns, const std::string& from, const std::string& to, uint16_t port,
+                   const Bytes& bytes)
+{
+    bool sent = false;
+    runInNetns (netns, [&] {
+        const int fd = ::socket (AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return;
+        sockaddr_in local {}, remote {};
+        local.sin_family = remote.sin_family = AF_INET;
+        remote.sin_port = htons (port);
+        ::inet_pton (AF_INET, from.c_str(), &local.sin_addr);
+        ::inet_pton (AF_INET, to.c_str(), &remote.sin_addr);
+        sent = ::bind (fd, reinterpret_cast<const sockaddr*> (&local), sizeof (local)) == 0
+            && ::sendto (fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*> (&remote), sizeof (remote))
+                   == static_cast<ssize_t> (bytes.size());
+        ::close (fd);
+    });
+    return sent;
+}
+
 TcpConnection::TcpConnection (const std::string& netns, const std::string& address, uint16_t port)
 {
     runInNetns (netns, [&] {

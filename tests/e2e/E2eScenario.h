@@ -188,6 +188,10 @@ std::string toHex (const Bytes& bytes);
 /** bytes cut to size (or padded with zeros). */
 Bytes resized (Bytes bytes, size_t size);
 
+/** Sends one UDP datagram from a socket bound to from (port 0) inside netns to to:port. */
+bool sendDatagram (const std::string& netns, const std::string& from, const std::string& to, uint16_t port,
+                   const Bytes& bytes);
+
 /** A TCP connection made from inside a network namespace. */
 class TcpConnection
 {
