@@ -164,7 +164,16 @@ void frameReadAddDevice (benchmark::State& state)
         frames.emplace_back (bytes.data(), bytes.size());
     }
 
+    auto takeNotifications = [&link] {
+        const std::lock_guard<std::mutex> g (link.platform.pipes->lock);
+        const auto n = link.platform.pipes->written.size();
+        link.platform.pipes->written.clear();
+        return n;
+    };
+    takeNotifications();
+
     size_t next = 0;
+    size_t notifications = 0;
     for (auto _ : state)
     {
         link.frameRead (frames[next]);
@@ -172,16 +181,17 @@ void frameReadAddDevice (benchmark::State& state)
         {
             // Empty the table again, outside the measurement.
             state.PauseTiming();
+            notifications += takeNotifications();
             link.mc->deleteAllPeers();
-            {
-                const std::lock_guard<std::mutex> g (link.platform.pipes->lock);
-                link.platform.pipes->written.clear();
-            }
+            takeNotifications();
             next = 0;
             state.ResumeTiming();
         }
     }
-    state.counters["devcount"] = link.mc->getLinkStatus().devcount;
+    notifications += takeNotifications();
+    // One DeviceChanged to the one client per frame.
+    state.counters["notes/frame"] = benchmark::Counter (static_cast<double> (notifications),
+                                                        benchmark::Counter::kAvgIterations);
 }
 BENCHMARK (frameReadAddDevice);
 

@@ -532,11 +532,17 @@ void MainComponent::readResetNotify()
     if (m_linkStatus.state == STATE_IDLE)
         return;
 
+    // stopLinkTimers also stops the client application monitor. It keeps watching here: clients
+    // that end while the link is down must still end the manager, and the link may not come back
+    // to restart it. A monitor that has given up stays stopped.
+    const bool appMonitorWasRunning = m_appMonitorTimer->isTimerRunning();
     deleteAllPeers();
     stopLinkTimers();
     m_linkStatus.state = STATE_IDLE;
     notifyMessage (m_linkStatus.id, KIND_LINK_STATUS_CHANGED);
     resetLinkState();
+    if (appMonitorWasRunning)
+        m_appMonitorTimer->startTimer (kAppMonitorPeriodMs);
 }
 
 } // namespace lyrlink

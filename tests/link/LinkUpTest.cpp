@@ -605,8 +605,10 @@ TEST_F (LinkUp, ResetNotifyTakesTheLinkDownAndTheNextConfigNotifyBringsItUp)
                                                                           { KIND_LINK_STATUS_CHANGED, 17 } }));
     EXPECT_EQ (h.notifications().back().linkStatus().state, STATE_IDLE);
     EXPECT_EQ (h.notifications().back().linkStatus().devcount, 1);  // only the manager left
-    // Every link timer stopped, the monitors included; the table is back to never used.
-    EXPECT_TRUE (h.scheduler.running().empty());
+    // Every link timer stopped, the network monitor included; the client application monitor
+    // keeps watching, from now on. The table is back to never used.
+    EXPECT_EQ (h.scheduler.running(), (std::map<uint32_t, int> { { TIMER_APP_MONITOR, 30000 } }));
+    EXPECT_EQ (h.scheduler.dueOf (TIMER_APP_MONITOR), h.scheduler.now() + 30000);
     EXPECT_EQ (h.mc->getDeviceEntry (3).state, DEVICE_NEVER_USED);
     const auto s = status();
     EXPECT_EQ (s.state, STATE_IDLE);
