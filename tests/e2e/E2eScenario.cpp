@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -476,6 +477,10 @@ TcpConnection::TcpConnection (const std::string& netns, const std::string& addre
         sa.sin_family = AF_INET;
         sa.sin_port = htons (port);
         ::inet_pton (AF_INET, address.c_str(), &sa.sin_addr);
+        // Each send goes out at once, so that the manager reads it on its own.
+        const int one = 1;
+        if (fd >= 0)
+            ::setsockopt (fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof (one));
         if (fd >= 0 && ::connect (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) == 0)
             m_fd = fd;
         else if (fd >= 0)
@@ -488,6 +493,14 @@ TcpConnection::~TcpConnection() { close(); }
 bool TcpConnection::send (const Bytes& bytes)
 {
     return m_fd >= 0 && ::send (m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t> (bytes.size());
+}
+
+int TcpConnection::receiveNow (uint8_t* buffer, size_t size)
+{
+    if (m_fd < 0)
+        return -1;
+    const auto n = ::recv (m_fd, buffer, size, MSG_DONTWAIT);
+    return n < 0 ? -1 : static_cast<int> (n);
 }
 
 void TcpConnection::close()

@@ -203,6 +203,9 @@ public:
 
     bool isConnected() const { return m_fd >= 0; }
     bool send (const Bytes& bytes);
+    /** Reads what has arrived without waiting: the byte count, 0 at the end of the stream, -1 when
+        nothing is there. */
+    int receiveNow (uint8_t* buffer, size_t size);
     void close();
 
 private:
