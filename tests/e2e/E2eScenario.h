@@ -227,7 +227,7 @@ public:
     /** Empty when the stage is set, else what failed. */
     const std::string& problem() const { return m_problem; }
 
-    /** Starts the simulator with these --device specifications (their addresses are added to the
+    /** Starts the simulator with these --device descriptions (their addresses are added to the
         equipment side first) and further arguments. */
     bool startSimulator (const std::vector<std::string>& devices, const std::vector<std::string>& extraArgs = {});
 
