@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace lyrlink
 {
@@ -25,17 +26,24 @@ public:
     explicit LyrLinkTCPServer (uint16_t port);
     ~LyrLinkTCPServer() override;
 
-    /** Creates the socket, binds 0.0.0.0:port with SO_REUSEADDR and starts the thread. */
+    /** Creates the socket, binds 0.0.0.0:port with SO_REUSEADDR, listens and starts the thread.
+        False (and no thread) when the socket cannot be created, bound or put into listening state. */
     bool openServer();
 
     /** The bound port (after openServer). */
     uint16_t getBoundPort() const noexcept { return m_boundPort; }
 
+    /** True while the server thread is meant to run. */
+    bool isOpen() const noexcept { return m_isOpen; }
+
 protected:
+    /** Called on the server thread with every read of 1 to kReadSize bytes; the block is valid
+        only during the call. */
     virtual void dataReceived (const uint8_t* sourceAddress, const juce::MemoryBlock& data) = 0;
     void run() override;
 
-    /** Closes the sockets and stops the thread; derived destructors call it first. */
+    /** Ends the thread (even while it is blocked in a read) and closes both sockets. Derived
+        destructors call it first, since the thread calls their dataReceived. Safe to call twice. */
     void closeServer();
 
     std::atomic<int> m_socket { -1 };
@@ -44,8 +52,18 @@ protected:
     std::atomic<int> m_clientSocket { -1 };
 
 private:
+    /** Serves one accepted connection until the peer closes it, a read fails or closeServer
+        shuts it down. */
+    void serveConnection (int fd);
+    /** Takes the connection out of m_clientSocket and closes it. */
+    void closeClient();
+
     const uint16_t m_port;
     uint16_t m_boundPort = 0;
+    // Guards the hand-over of m_clientSocket between the server thread (which accepts and closes
+    // it) and closeServer (which shuts it down), so a descriptor number is never shut down after
+    // it was closed and possibly reused.
+    std::mutex m_clientLock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LyrLinkTCPServer)
 };

@@ -16,7 +16,10 @@ const Ipv4 kBroadcast = makeIpv4 (192, 168, 1, 255);
 /** The link interface as link-up would have chosen it. */
 void giveInterface (LinkHarness& h)
 {
+    // Rows of the same interface, so the network monitor finds it operational and unchanged.
+    h.platform.rows.addWiredInterface (2, kOwnIp, makeIpv4 (255, 255, 255, 0), { 2, 0, 0, 0, 0, 10 });
     auto* access = h.mc->getNetworkAccess();
+    access->m_ifIndex = 2;
     access->m_ipAddr = kOwnIp;
     access->m_netmask = makeIpv4 (255, 255, 255, 0);
     access->m_networkAddr = makeIpv4 (192, 168, 1, 0);
