@@ -16,7 +16,7 @@ build=build
 while [ $# -gt 0 ]; do
     case $1 in
         --build) build=${2:?--build needs a folder}; shift 2 ;;
-        -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
         *) echo "demo: unknown argument $1 (try --help)" >&2; exit 2 ;;
     esac
 done

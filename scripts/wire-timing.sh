@@ -22,7 +22,7 @@ while [ $# -gt 0 ]; do
         --keepalives) keepalives=${2:?--keepalives needs a number}; shift 2 ;;
         --save) save=${2:?--save needs a file}; shift 2 ;;
         --read) read=${2:?--read needs a file}; shift 2 ;;
-        -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
         *) echo "wire-timing: unknown argument $1 (try --help)" >&2; exit 2 ;;
     esac
 done

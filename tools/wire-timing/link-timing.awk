@@ -59,7 +59,7 @@ function flush(    off, ftype, fsub, t) {
 }
 
 function row(what, measured, ideal) {
-    printf "%-46s %9.1f %9.1f %+9.1f\n", what, measured, ideal, measured - ideal
+    printf "%-50s %9.1f %9.1f %+9.1f\n", what, measured, ideal, measured - ideal
 }
 
 END {
@@ -69,7 +69,7 @@ END {
         exit 1
     }
     t0 = disc[0]
-    printf "%-46s %9s %9s %9s\n", "frame from the manager (ms)", "measured", "ideal", "diff"
+    printf "%-50s %9s %9s %9s\n", "frame from the manager (ms)", "measured", "ideal", "diff"
     if (trigger >= 0)
         row("DiscoveryRequest 1 after the player's ConfigNotify", t0 - trigger, 0)
     row("DiscoveryRequest 1 (t = 0)", 0, 0)
