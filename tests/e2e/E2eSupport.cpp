@@ -66,12 +66,17 @@ void bringLoopbackUp()
 } // namespace
 
 Process Process::start (const std::vector<std::string>& argv, const std::string& netns,
-                        const std::vector<std::string>& env, const std::string& logFile)
+                        const std::vector<std::string>& env, const std::string& logFile, bool pipeInput)
 {
+    int input[2] = { -1, -1 };
+    if (pipeInput && ::pipe2 (input, O_CLOEXEC) != 0)
+        input[0] = input[1] = -1;
     const pid_t pid = ::fork();
     if (pid == 0)
     {
         ::setpgid (0, 0);
+        const int in = input[0] >= 0 ? input[0] : ::open ("/dev/null", O_RDONLY);
+        ::dup2 (in, 0);
         if (netns.empty())
         {
             if (::unshare (CLONE_NEWNET) != 0)
@@ -100,24 +105,58 @@ Process Process::start (const std::vector<std::string>& argv, const std::string&
         ::execv (args[0], args.data());
         ::_exit (127);
     }
+    if (input[0] >= 0)
+        ::close (input[0]);
     Process p;
     p.m_pid = pid;
+    p.m_input = input[1];
     return p;
 }
 
-Process::Process (Process&& other) noexcept : m_pid (other.m_pid), m_status (other.m_status) { other.m_pid = -1; }
+Process::Process (Process&& other) noexcept : m_pid (other.m_pid), m_status (other.m_status), m_input (other.m_input)
+{
+    other.m_pid = -1;
+    other.m_input = -1;
+}
 
 Process& Process::operator= (Process&& other) noexcept
 {
     std::swap (m_pid, other.m_pid);
     std::swap (m_status, other.m_status);
+    std::swap (m_input, other.m_input);
     return *this;
 }
 
 Process::~Process()
 {
+    closeInput();
     if (m_pid > 0 && isRunning())
         stop (SIGKILL, std::chrono::milliseconds (5000));
+}
+
+bool Process::writeInput (const std::string& text)
+{
+    // A process that has ended must fail the write, not end the test run.
+    static const bool ignoringSigpipe = std::signal (SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void) ignoringSigpipe;
+    size_t done = 0;
+    while (m_input >= 0 && done < text.size())
+    {
+        const auto n = ::write (m_input, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t> (n);
+    }
+    return m_input >= 0;
+}
+
+void Process::closeInput()
+{
+    if (m_input >= 0)
+        ::close (m_input);
+    m_input = -1;
 }
 
 bool Process::isRunning()
@@ -179,6 +218,23 @@ int VethNetwork::ipInManager (const std::string& args) const { return sh ("ip -n
 int VethNetwork::ipInEquipment (const std::string& args) const { return sh ("ip -n " + m_equipmentNs + " " + args); }
 
 int VethNetwork::addEquipmentAddress (const std::string& cidr) const { return ipInEquipment ("addr add " + cidr + " dev lyre0"); }
+
+bool runInNetns (const std::string& netns, const std::function<void()>& fn)
+{
+    bool entered = false;
+    std::thread worker ([&] {
+        const auto path = "/run/netns/" + netns;
+        const int fd = ::open (path.c_str(), O_RDONLY | O_CLOEXEC);
+        // The network namespace is a property of the thread: only this one moves.
+        entered = fd >= 0 && ::setns (fd, CLONE_NEWNET) == 0;
+        if (fd >= 0)
+            ::close (fd);
+        if (entered)
+            fn();
+    });
+    worker.join();
+    return entered;
+}
 
 bool waitFor (const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
 {

@@ -48,9 +48,11 @@ class Process
 {
 public:
     /** Starts argv with the environment additions in the network namespace netns (empty: a new
-        namespace of its own with only loopback up). Output goes to logFile when given. */
+        namespace of its own with only loopback up). Output goes to logFile when given. With
+        pipeInput the process reads its standard input from writeInput, else from /dev/null. */
     static Process start (const std::vector<std::string>& argv, const std::string& netns,
-                          const std::vector<std::string>& env = {}, const std::string& logFile = {});
+                          const std::vector<std::string>& env = {}, const std::string& logFile = {},
+                          bool pipeInput = false);
 
     Process() = default;
     Process (Process&& other) noexcept;
@@ -59,6 +61,10 @@ public:
 
     pid_t pid() const { return m_pid; }
     bool isRunning();
+    /** Writes text to the process's standard input (started with pipeInput); false if it cannot. */
+    bool writeInput (const std::string& text);
+    /** Closes the process's standard input: it reads the end of the stream. */
+    void closeInput();
     /** Sends sig and waits up to timeout for the process to end; the exit status, or nullopt. */
     std::optional<int> stop (int sig, std::chrono::milliseconds timeout);
     /** Waits for the process to end by itself. */
@@ -67,6 +73,7 @@ public:
 private:
     pid_t m_pid = -1;
     int m_status = -1;
+    int m_input = -1;
 };
 
 /**
@@ -94,6 +101,11 @@ private:
     std::string m_managerNs, m_equipmentNs;
     bool m_ready = false;
 };
+
+/** Runs fn on a thread of its own that has entered the named network namespace, and waits for
+    it. Sockets made there belong to that namespace (abstract Unix sockets, that is the manager's
+    pipes, included) and stay usable from any thread. False when the namespace cannot be entered. */
+bool runInNetns (const std::string& netns, const std::function<void()>& fn);
 
 /** Polls until predicate is true or the time-out passes. */
 bool waitFor (const std::function<bool()>& predicate, std::chrono::milliseconds timeout);

@@ -1,12 +1,14 @@
 // The real program: start-up with no display, the log file, and an orderly shutdown on the
 // operating system's quit signals. Each run has a network namespace of its own, so port 50000
 // and the pipe names are its alone.
+#include "client/LyrLinkClient.h"
 #include "e2e/E2eSupport.h"
 
 #include <csignal>
 #include <iostream>
 #include <thread>
 
+using namespace lyrlink;
 using namespace lyrlink::e2e;
 using namespace std::chrono_literals;
 
@@ -50,22 +52,31 @@ TEST (ProgramLifecycle, QuitSignalsShutDownPromptlyAndInOrder)
     }
 }
 
-TEST (ProgramLifecycle, ASecondInstanceLogsThePortAndRunsOn)
+TEST (ProgramLifecycle, ASecondInstanceLogsThePortAndThePipeAndRunsOn)
 {
     LYRLINK_REQUIRE_E2E();
-    const std::string netns = "lyrlink-lifecycle-" + std::to_string (::getpid());
+    const std::string netns = "lyr-lifecycle-" + std::to_string (::getpid());
     ASSERT_EQ (sh ("ip netns add " + netns + " && ip -n " + netns + " link set lo up"), 0);
     {
         TempDir home1, home2;
         auto first = startManager (home1, netns);
-        ASSERT_TRUE (waitFor ([&] { return contains (managerLogLines (home1.path()), "MainComponent::MainComponent OK"); }, 10s));
-        std::this_thread::sleep_for (300ms);
+        ASSERT_TRUE (waitFor ([&] { return contains (managerLogLines (home1.path()), "MainComponent::MainComponent OK IPC PIPE Create"); }, 10s));
         auto second = startManager (home2, netns);
-        ASSERT_TRUE (waitFor ([&] { return contains (managerLogLines (home2.path()), "MainComponent::MainComponent NG UDP port open"); }, 10s))
+        ASSERT_TRUE (waitFor ([&] { return contains (managerLogLines (home2.path()), "MainComponent::MainComponent NG IPC PIPE Create"); }, 10s))
             << readFile (home2.path() + "/.config/VelmoraLog/LyrLinkSysMgrLog.txt");
+        EXPECT_EQ (managerLogLines (home2.path()),
+                   (std::vector<std::string> { "MainComponent::MainComponent OK", "MainComponent::MainComponent NG UDP port open",
+                                               "MainComponent::MainComponent NG TCP port open",
+                                               "MainComponent::MainComponent NG IPC PIPE Create" }));
         std::this_thread::sleep_for (300ms);
         EXPECT_TRUE (second.isRunning());
         EXPECT_TRUE (first.isRunning());
+
+        // The master pipe is the first instance's: requests reach it, not the second.
+        LinkStatus status {};
+        client::Status answer = client::Status::ioError;
+        runInNetns (netns, [&] { answer = client::ManagerClient().getLinkStatus (status); });
+        EXPECT_EQ (answer, client::Status::ok);
         EXPECT_EQ (second.stop (SIGTERM, 5s), 0);
         EXPECT_EQ (first.stop (SIGTERM, 5s), 0);
     }
