@@ -79,9 +79,28 @@ void LyrLinkSysMgrLog::write (const char* format, ...)
     const auto message = formatLogMessage (format, args);
     va_end (args);
 
-    m_logger->logMessage (formatLogLine (m_clock(), message));
-    if (m_observer)
-        m_observer (message);
+    std::function<juce::Time()> clock;
+    std::function<void (const std::string&)> observer;
+    {
+        const std::lock_guard<std::mutex> g (m_hookLock);
+        clock = m_clock;
+        observer = m_observer;
+    }
+    m_logger->logMessage (formatLogLine (clock(), message));
+    if (observer)
+        observer (message);
+}
+
+void LyrLinkSysMgrLog::setClock (std::function<juce::Time()> clock)
+{
+    const std::lock_guard<std::mutex> g (m_hookLock);
+    m_clock = std::move (clock);
+}
+
+void LyrLinkSysMgrLog::setObserver (std::function<void (const std::string&)> observer)
+{
+    const std::lock_guard<std::mutex> g (m_hookLock);
+    m_observer = std::move (observer);
 }
 
 } // namespace lyrlink

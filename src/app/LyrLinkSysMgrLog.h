@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace lyrlink
@@ -52,14 +53,16 @@ public:
     bool isOpen() const noexcept { return m_logger != nullptr; }
 
     /** Tests: the clock that stamps lines (the banner is JUCE's and always uses the real time). */
-    void setClock (std::function<juce::Time()> clock) { m_clock = std::move (clock); }
+    void setClock (std::function<juce::Time()> clock);
 
     /** Tests: called with each message text (without the time stamp) after it was written. */
-    void setObserver (std::function<void (const std::string&)> observer) { m_observer = std::move (observer); }
+    void setObserver (std::function<void (const std::string&)> observer);
 
 private:
     juce::File m_file;
     std::unique_ptr<juce::FileLogger> m_logger;
+    // The hooks may be set while other threads write lines.
+    std::mutex m_hookLock;
     std::function<juce::Time()> m_clock;
     std::function<void (const std::string&)> m_observer;
 

@@ -1,3 +1,11 @@
+// The peer table: one record per device id, written from the devices' configuration notices and
+// removed by leave notices, renewed discovery, aging and every link-down.
+//
+// Invariant: devcount equals the number of present records, plus one while the manager counts
+// itself in STATE_RUN. Every change of a record between present and not present goes through
+// writeRecord or removeRecord, which keep it, and is reported to the clients as DeviceChanged.
+// A present device refreshing itself (every device, every 2 s) is rewritten in place: nothing is
+// logged, notified or allocated.
 #include "app/MainComponent.h"
 
 namespace lyrlink

@@ -114,9 +114,10 @@ LinkHarness::LinkHarness (const std::function<void (FakePlatform&)>& configure)
         if (split > 0 && ! line.startsWith ("Log started: "))
             m_log.push_back ({ 0, line.substring (split + 2).toStdString() });
     }
-    mc->getLog().setClock ([this] {
-        // Virtual milliseconds on top of a fixed day, so time stamps are stable too.
-        return juce::Time (2026, 11, 10, 12, 0, 0, 0, true) + juce::RelativeTime::milliseconds (static_cast<juce::int64> (scheduler.now()));
+    // Virtual milliseconds on top of a fixed day, so time stamps are stable too.
+    const juce::Time day (2026, 11, 10, 12, 0, 0, 0, true);
+    mc->getLog().setClock ([this, day] {
+        return day + juce::RelativeTime::milliseconds (static_cast<juce::int64> (scheduler.now()));
     });
     mc->getLog().setObserver ([this] (const std::string& text) {
         const std::lock_guard<std::mutex> g (m_logLock);
