@@ -66,17 +66,6 @@ int countInUse (uint32_t mask) noexcept
     return count;
 }
 
-struct Octets4
-{
-    uint8_t o[4];
-};
-
-Octets4 octets (Ipv4 a) noexcept
-{
-    Octets4 r;
-    ipv4ToOctets (a, r.o);
-    return r;
-}
 } // namespace
 
 void MainComponent::resetLinkState()

@@ -50,17 +50,6 @@ constexpr IdSet idsOfDeviceType (int type) noexcept
     }
 }
 
-struct Octets4
-{
-    uint8_t o[4];
-};
-
-Octets4 octets (Ipv4 a) noexcept
-{
-    Octets4 r;
-    ipv4ToOctets (a, r.o);
-    return r;
-}
 } // namespace
 
 void MainComponent::removeRecord (int id)

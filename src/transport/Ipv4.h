@@ -34,6 +34,19 @@ inline uint8_t ipv4Octet (Ipv4 a, int index) noexcept
     return o[index & 3];
 }
 
+/** The four octets of an address by value, for printf-style "%d.%d.%d.%d" arguments. */
+struct Ipv4Octets
+{
+    uint8_t o[4];
+};
+
+inline Ipv4Octets octets (Ipv4 a) noexcept
+{
+    Ipv4Octets r;
+    ipv4ToOctets (a, r.o);
+    return r;
+}
+
 /** "%d.%d.%d.%d" of the four octets. */
 inline std::string formatIpv4 (Ipv4 a)
 {
