@@ -611,7 +611,7 @@ Plays equipment on the link network: each device sends from its own IPv4 address
 Every frame received from another host is printed, one line each, with the milliseconds since
 the start.
 
-  --device DEVICE     id=N,ip=A.B.C.D[,type=T][,model=NAME][,mac=XX:XX:XX:XX:XX:XX][,minor=N]
+  --device DEVICE   id=N,ip=A.B.C.D[,type=T][,model=NAME][,mac=XX:XX:XX:XX:XX:XX][,minor=N]
                     [,cfg=N][,claimed=N]; the address must be configured on this host. The model
                     takes \xHH escapes. Defaults: type 1, minor 3, mac 02:00 + the address.
   --netmask MASK    the devices' subnet (255.255.255.0, /24); broadcasts go to its directed
