@@ -1,11 +1,18 @@
 #include "app/LyrLinkSysMgrTimer.h"
 
+#include <chrono>
+
 namespace lyrlink
 {
 
 namespace
 {
 std::atomic<TimerObserver*> g_observer { nullptr };
+
+int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds> (std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 }
 
 void LyrLinkSysMgrTimer::setObserver (TimerObserver* observer) noexcept { g_observer = observer; }
@@ -33,7 +40,11 @@ void LyrLinkSysMgrTimer::startTimer (int periodMs)
         m_observer->timerStarted (*this, periodMs);
         return;
     }
-    juce::Timer::startTimer (periodMs);
+    const std::lock_guard<std::mutex> g (m_armLock);
+    m_periodMs = std::max (1, periodMs);
+    m_deadlineNs = nowNs() + int64_t (m_periodMs) * 1000000;
+    m_armed = true;
+    juce::Timer::startTimer (m_periodMs);
 }
 
 void LyrLinkSysMgrTimer::stopTimer()
@@ -44,6 +55,8 @@ void LyrLinkSysMgrTimer::stopTimer()
         m_observer->timerStopped (*this);
         return;
     }
+    const std::lock_guard<std::mutex> g (m_armLock);
+    m_armed = false;
     juce::Timer::stopTimer();
 }
 
@@ -54,9 +67,27 @@ bool LyrLinkSysMgrTimer::isTimerRunning() const noexcept
 
 int LyrLinkSysMgrTimer::getTimerInterval() const noexcept
 {
-    return m_observer != nullptr ? m_virtualPeriod.load() : juce::Timer::getTimerInterval();
+    if (m_observer != nullptr)
+        return m_virtualPeriod.load();
+    const std::lock_guard<std::mutex> g (m_armLock);
+    return m_armed ? m_periodMs : 0;
 }
 
-void LyrLinkSysMgrTimer::timerCallback() { m_owner.timerDispatch (m_timerId); }
+void LyrLinkSysMgrTimer::timerCallback()
+{
+    if (m_observer == nullptr)
+    {
+        const std::lock_guard<std::mutex> g (m_armLock);
+        if (! m_armed)
+            return;  // stopped after JUCE picked this expiry
+        const auto remainingMs = (m_deadlineNs - nowNs()) / 1000000;
+        if (remainingMs >= 1)
+        {
+            juce::Timer::startTimer (static_cast<int> (remainingMs));
+            return;
+        }
+    }
+    m_owner.timerDispatch (m_timerId);
+}
 
 } // namespace lyrlink

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace lyrlink
 {
@@ -68,6 +69,14 @@ private:
     const uint32_t m_timerId;
     TimerObserver* const m_observer;
     std::atomic<int> m_virtualPeriod { 0 };
+    // JUCE's timer thread charges a newly started timer with the time since its own last
+    // wake-up (up to 100 ms), so a first expiry can come that much early. An expiry before the
+    // deadline re-arms the timer for the rest instead of running the job; m_armLock keeps a
+    // stop or restart from another thread from being undone by that re-arm.
+    mutable std::mutex m_armLock;
+    bool m_armed = false;
+    int64_t m_deadlineNs = 0;
+    int m_periodMs = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LyrLinkSysMgrTimer)
 };
