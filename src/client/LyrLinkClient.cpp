@@ -209,9 +209,8 @@ Status ManagerClient::fail (Status status, const std::string& what)
     return status;
 }
 
-Status ManagerClient::post (const ProcMsg& request)
+Status ManagerClient::sendOnMaster (PipeClient& master, const ProcMsg& request)
 {
-    PipeClient master (m_options.scope);
     auto s = master.open (kPipeBaseName, m_options.timeoutMs);
     if (s != Status::ok)
         return fail (s, std::string ("opening pipe ") + kPipeBaseName);
@@ -221,15 +220,18 @@ Status ManagerClient::post (const ProcMsg& request)
     return Status::ok;
 }
 
+Status ManagerClient::post (const ProcMsg& request)
+{
+    PipeClient master (m_options.scope);
+    return sendOnMaster (master, request);
+}
+
 Status ManagerClient::request (const ProcMsg& request, ProcMsg& reply)
 {
     PipeClient master (m_options.scope);
-    auto s = master.open (kPipeBaseName, m_options.timeoutMs);
+    auto s = sendOnMaster (master, request);
     if (s != Status::ok)
-        return fail (s, std::string ("opening pipe ") + kPipeBaseName);
-    s = master.send (request, m_options.timeoutMs);
-    if (s != Status::ok)
-        return fail (s, "sending the request");
+        return s;
     s = master.receive (reply, m_options.timeoutMs);
     if (s == Status::closed)
         return fail (s, "waiting for the reply (a manager refuses clients of other users)");

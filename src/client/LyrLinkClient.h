@@ -85,6 +85,8 @@ public:
     Status request (const ProcMsg& request, ProcMsg& reply);
     /** One request on the master pipe that has no reply. */
     Status post (const ProcMsg& request);
+    /** Opens the master pipe on master and sends request on it. */
+    Status sendOnMaster (PipeClient& master, const ProcMsg& request);
 
     Status getLinkStatus (LinkStatus& status);
     /** refused when id is not a device id the manager knows (1..80). */
