@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <unistd.h>
 
 using namespace lyrlink;
 
@@ -11,7 +12,7 @@ namespace
 
 struct TempFolder
 {
-    juce::File dir = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("lyrlog", "");
+    juce::File dir = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("lyrlog-" + juce::String (static_cast<int> (::getpid())), "");
     TempFolder() { dir.createDirectory(); }
     ~TempFolder() { dir.deleteRecursively(); }
 };

@@ -1,6 +1,7 @@
 #include "support/FakePlatform.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 namespace lyrlink::test
 {
@@ -255,7 +256,10 @@ void FakePipeEndpoint::close()
 //==============================================================================
 FakePlatform::FakePlatform()
 {
-    appData = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("lyrlink-test", "");
+    // The process id keeps test processes that ctest runs side by side out of each other's folders:
+    // getNonexistentChildFile alone lets two of them pick the same name at the same moment.
+    appData = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                  .getNonexistentChildFile ("lyrlink-test-" + juce::String (static_cast<int> (::getpid())), "");
     appData.createDirectory();
 }
 
