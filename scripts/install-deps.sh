@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # toolchain
-    g++ cmake ninja-build pkg-config
+    g++ cmake ninja-build pkg-config ccache
     # JUCE 7 with its CMake config (pulls in the X11, freetype, png and jpeg development files)
     # and the headers its modules include (checked against `ninja -t deps`)
     juce-modules-source libfreetype-dev libpng-dev libjpeg-dev zlib1g-dev libx11-dev libxext-dev
