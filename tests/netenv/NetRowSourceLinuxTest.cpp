@@ -1,6 +1,7 @@
 // The Linux rows against the real kernel, each test inside a network namespace of its own, made
 // with veth pairs, addresses and routes through `ip -n`. The queries run on a thread that entered
 // the namespace: netlink sockets and /proc/thread-self/net follow the calling thread.
+#include "netenv/Nl80211Messages.h"
 #include "netenv/TestNetworkAccess.h"
 #include "netenv/native/NetRowSource_linux.h"
 
@@ -22,6 +23,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <optional>
 #include <thread>
 
 using namespace lyrlink;
@@ -145,6 +148,48 @@ bool linkIdentity (const char* name, uint32_t& ifIndex, Mac& mac)
     std::memcpy (mac.data(), request.ifr_hwaddr.sa_data, 6);
     return ok && ifIndex != 0;
 }
+
+/** nl80211 as a test describes it: the answers of its dumps are messages the test built. */
+struct FakeNl80211
+{
+    bool present = true;
+    /** The answers of the interface dump; none: the dump fails. */
+    std::optional<std::vector<Bytes>> interfaces = std::vector<Bytes> {};
+    /** The answers of the scan dump of each interface index; an index not here: the dump fails. */
+    std::map<uint32_t, std::vector<Bytes>> scans;
+    /** Command and interface index of every dump asked for. */
+    std::vector<std::pair<int, uint32_t>> dumps;
+
+    Nl80211Opener opener()
+    {
+        return [this]() -> std::unique_ptr<Nl80211Connection>
+        {
+            if (! present)
+                return nullptr;
+            return std::make_unique<Connection> (*this);
+        };
+    }
+
+    struct Connection final : Nl80211Connection
+    {
+        explicit Connection (FakeNl80211& fake) : m_fake (fake) {}
+
+        bool dump (uint8_t command, uint32_t ifIndex, std::vector<Message>& messages) override
+        {
+            m_fake.dumps.emplace_back (command, ifIndex);
+            const auto scan = m_fake.scans.find (ifIndex);
+            if (command == NL80211_CMD_GET_INTERFACE && ifIndex == 0 && m_fake.interfaces)
+                messages = *m_fake.interfaces;
+            else if (command == NL80211_CMD_GET_SCAN && scan != m_fake.scans.end())
+                messages = scan->second;
+            else
+                return false;
+            return true;
+        }
+
+        FakeNl80211& m_fake;
+    };
+};
 
 /** A veth pair lyra (10.9.0.1/24) and lyrb (169.254.5.5/16), both up. */
 struct NetRowSourceLinux : ::testing::Test
@@ -376,6 +421,165 @@ TEST_F (NetRowSourceLinux, WithoutWirelessHardwareThereIsNoWirelessInterface)
     });
 }
 
+TEST_F (NetRowSourceLinux, Nl80211AnswersMakeALinkWirelessWithItsConnection)
+{
+    ns.inside ([&]
+    {
+        uint32_t ifIndex = 0, otherIndex = 0;
+        Mac mac {}, otherMac {};
+        ASSERT_TRUE (linkIdentity ("lyra", ifIndex, mac));
+        ASSERT_TRUE (linkIdentity ("lyrb", otherIndex, otherMac));
+
+        // lyra is a station on "Booth"; a P2P device has no interface; the answer about lyrb has a
+        // MAC of the wrong size and is not believed. Of the BSSes lyra saw, the second is its own.
+        const Mac bssid { 0x3c, 0x52, 0xa1, 0x10, 0x20, 0x30 };
+        FakeNl80211 nl80211;
+        nl80211.interfaces = std::vector<Bytes> {
+            interfaceAnswer (ifIndex, "lyra", mac, "Booth").build(),
+            Nl80211Answer (NL80211_CMD_NEW_INTERFACE)
+                .u32 (NL80211_ATTR_IFTYPE, NL80211_IFTYPE_P2P_DEVICE)
+                .u64 (NL80211_ATTR_WDEV, 2)
+                .build(),
+            Nl80211Answer (NL80211_CMD_NEW_INTERFACE)
+                .u32 (NL80211_ATTR_IFINDEX, otherIndex)
+                .string (NL80211_ATTR_IFNAME, "lyrb")
+                .bytes (NL80211_ATTR_MAC, Bytes (5, 0x22))
+                .build(),
+        };
+        nl80211.scans[ifIndex] = {
+            scanAnswer (ifIndex, { 2, 2, 2, 2, 2, 2 }, std::nullopt, ssidElements ("Other")).build(),
+            scanAnswer (ifIndex, bssid, NL80211_BSS_STATUS_ASSOCIATED, ssidElements ("Booth")).build(),
+            scanAnswer (ifIndex, { 3, 3, 3, 3, 3, 3 }, NL80211_BSS_STATUS_AUTHENTICATED, ssidElements ("Third"))
+                .build(),
+        };
+        const auto wireless = createLinuxNetRowSource (nl80211.opener());
+        TestNetworkAccess wirelessNet { *wireless };
+
+        std::vector<AdapterRow> adapters;
+        ASSERT_EQ (wireless->readAdapters (adapters), AdapterListResult::ok);
+        ASSERT_EQ (adapters.size(), 3u);
+        const auto typeOf = [&adapters] (uint32_t index)
+        {
+            for (const auto& adapter : adapters)
+                if (adapter.ifIndex == index)
+                    return adapter.type;
+            return uint32_t (0);
+        };
+        EXPECT_EQ (typeOf (ifIndex), kIfTypeIeee80211);
+        EXPECT_EQ (typeOf (otherIndex), kIfTypeEthernet);
+
+        std::vector<WlanInterfaceRow> rows;
+        ASSERT_EQ (wireless->readWlanInterfaces (rows), WlanResult::ok);
+        ASSERT_EQ (rows.size(), 1u);
+        EXPECT_EQ (rows[0].description, "lyra");
+        EXPECT_TRUE (rows[0].connected);
+        EXPECT_EQ (rows[0].ssid, "Booth");
+        EXPECT_EQ (rows[0].bssid, bssid);
+        EXPECT_FALSE (rows[0].queryFailed);
+        const auto scanOfLyra = std::make_pair (int (NL80211_CMD_GET_SCAN), ifIndex);
+        EXPECT_NE (std::find (nl80211.dumps.begin(), nl80211.dumps.end(), scanOfLyra), nl80211.dumps.end());
+
+        // The queries on these rows see a wireless link with its connection.
+        int errorCode = -1;
+        EXPECT_EQ (wirelessNet.getInterfaceKind (mac.data(), errorCode), 0);
+        EXPECT_EQ (errorCode, 0);
+        uint8_t found[6] {};
+        EXPECT_EQ (wirelessNet.getBssid (mac.data(), found), 0);
+        EXPECT_EQ (macOf (found), bssid);
+        char ssid[kSsidBufferSize];
+        std::memset (ssid, 'x', sizeof (ssid));
+        uint8_t foundToo[6] {};
+        EXPECT_EQ (wirelessNet.getSsidBssid (ssid, mac.data(), foundToo), 0);
+        EXPECT_EQ (std::string (ssid, sizeof (ssid)), "Booth" + std::string (sizeof (ssid) - 5, '\0'));
+        EXPECT_EQ (macOf (foundToo), bssid);
+
+        wirelessNet.setPeer (ip (10, 9, 0, 20));
+        EXPECT_TRUE (wirelessNet.prepareLinkInterface());
+        EXPECT_EQ (macOf (wirelessNet.m_macAddr), mac) << "a wireless adapter has its MAC";
+    });
+}
+
+TEST_F (NetRowSourceLinux, Nl80211FailuresReachTheWirelessQueries)
+{
+    ns.inside ([&]
+    {
+        uint32_t ifIndex = 0;
+        Mac mac {};
+        ASSERT_TRUE (linkIdentity ("lyra", ifIndex, mac));
+
+        struct Case
+        {
+            const char* name;
+            std::function<void (FakeNl80211&)> change;
+            WlanResult result;
+            size_t rows;
+            bool queryFailed;
+            uint32_t adapterType;
+        };
+        const auto malformedScan = Nl80211Answer (NL80211_CMD_NEW_SCAN_RESULTS)
+                                       .u32 (NL80211_ATTR_IFINDEX, ifIndex)
+                                       .beginNest (NL80211_ATTR_BSS)
+                                       .bytes (NL80211_BSS_BSSID, Bytes (7, 0x3c))
+                                       .u32 (NL80211_BSS_STATUS, NL80211_BSS_STATUS_ASSOCIATED)
+                                       .endNest()
+                                       .build();
+        const Case cases[] = {
+            { "no nl80211", [] (FakeNl80211& f) { f.present = false; }, WlanResult::serviceUnavailable, 0, false,
+              kIfTypeEthernet },
+            { "the interface list cannot be read", [] (FakeNl80211& f) { f.interfaces.reset(); },
+              WlanResult::listFailed, 0, false, kIfTypeEthernet },
+            { "the scan results cannot be read", [] (FakeNl80211& f) { f.scans.clear(); }, WlanResult::ok, 1, true,
+              kIfTypeIeee80211 },
+            { "associated with no BSS",
+              [&] (FakeNl80211& f)
+              {
+                  f.scans[ifIndex] = {
+                      scanAnswer (ifIndex, { 2, 2, 2, 2, 2, 2 }, std::nullopt, ssidElements ("Other")).build()
+                  };
+              },
+              WlanResult::ok, 1, false, kIfTypeIeee80211 },
+            { "a malformed scan answer", [&] (FakeNl80211& f) { f.scans[ifIndex] = { malformedScan }; },
+              WlanResult::ok, 1, false, kIfTypeIeee80211 },
+        };
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE (c.name);
+            FakeNl80211 nl80211;
+            nl80211.interfaces = std::vector<Bytes> { interfaceAnswer (ifIndex, "lyra", mac, "Booth").build() };
+            nl80211.scans[ifIndex] = { scanAnswer (ifIndex, { 1, 1, 1, 1, 1, 1 }, NL80211_BSS_STATUS_ASSOCIATED,
+                                                   ssidElements ("Booth"))
+                                           .build() };
+            c.change (nl80211);
+            const auto wireless = createLinuxNetRowSource (nl80211.opener());
+            TestNetworkAccess wirelessNet { *wireless };
+
+            std::vector<WlanInterfaceRow> rows;
+            EXPECT_EQ (wireless->readWlanInterfaces (rows), c.result);
+            ASSERT_EQ (rows.size(), c.rows);
+            if (! rows.empty())
+            {
+                EXPECT_EQ (rows[0].queryFailed, c.queryFailed);
+                EXPECT_FALSE (rows[0].connected);
+            }
+
+            uint8_t bssid[6] { 9, 9, 9, 9, 9, 9 };
+            EXPECT_EQ (wirelessNet.getBssid (mac.data(), bssid), -1);
+            EXPECT_EQ (macOf (bssid), (Mac { 9, 9, 9, 9, 9, 9 }));
+            char ssid[kSsidBufferSize];
+            std::memset (ssid, 'x', sizeof (ssid));
+            EXPECT_EQ (wirelessNet.getSsidBssid (ssid, mac.data(), bssid), -1);
+            EXPECT_EQ (std::string (ssid, sizeof (ssid)), std::string (sizeof (ssid), '\0'));
+
+            std::vector<AdapterRow> adapters;
+            ASSERT_EQ (wireless->readAdapters (adapters), AdapterListResult::ok);
+            const auto lyra = std::find_if (adapters.begin(), adapters.end(),
+                                            [&] (const AdapterRow& a) { return a.ifIndex == ifIndex; });
+            ASSERT_NE (lyra, adapters.end());
+            EXPECT_EQ (lyra->type, c.adapterType);
+        }
+    });
+}
+
 //==============================================================================
 TEST (NetRowSourceLinuxParsing, UdpTableGivesLocalAddressesInFileOrder)
 {
@@ -401,37 +605,6 @@ TEST (NetRowSourceLinuxParsing, UdpTableGivesLocalAddressesInFileOrder)
     EXPECT_FALSE (parseProcNetUdp ("", rows));
     EXPECT_FALSE (parseProcNetUdp ("  123: 0100007F:0035\n", rows));
     EXPECT_TRUE (rows.empty());
-}
-
-TEST (NetRowSourceLinuxParsing, SsidElementIsFoundWithinBounds)
-{
-    struct Case
-    {
-        const char* name;
-        std::vector<uint8_t> elements;
-        bool found;
-        std::string ssid;
-    };
-    std::vector<uint8_t> long34 { 0, 34 };
-    long34.insert (long34.end(), 34, 'S');
-    const Case cases[] = {
-        { "first element", { 0, 5, 'B', 'o', 'o', 't', 'h', 1, 1, 0x82 }, true, "Booth" },
-        { "after others", { 1, 2, 0x82, 0x84, 3, 1, 6, 0, 3, 'A', 0, 'B' }, true, std::string ("A\0B", 3) },
-        { "hidden network", { 0, 0, 1, 1, 0x82 }, true, "" },
-        { "too long: 32 taken", long34, true, std::string (32, 'S') },
-        { "none", { 1, 2, 0x82, 0x84 }, false, "" },
-        { "element runs past the end", { 1, 9, 0x82, 0, 2, 'X', 'Y' }, false, "" },
-        { "ssid runs past the end", { 0, 6, 'B', 'o' }, false, "" },
-        { "one stray octet", { 1 }, false, "" },
-        { "empty", {}, false, "" },
-    };
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE (c.name);
-        std::string ssid;
-        EXPECT_EQ (findSsidElement (c.elements.data(), c.elements.size(), ssid), c.found);
-        EXPECT_EQ (ssid, c.ssid);
-    }
 }
 
 } // namespace

@@ -262,129 +262,109 @@ bool readRoutes (nl_sock* socket, ObjectList& objects, std::vector<RouteRow>& ro
 //==============================================================================
 // nl80211
 
-struct WirelessInterface
+/** The kernel's nl80211, through a generic netlink socket of the calling thread's namespace. */
+class KernelNl80211 final : public Nl80211Connection
 {
-    uint32_t ifIndex = 0;
-    std::string name;
-};
-using WirelessInterfaceList = std::vector<WirelessInterface>;
+public:
+    /** Null when there is no generic netlink or no nl80211 family. */
+    static std::unique_ptr<Nl80211Connection> open()
+    {
+        SocketPtr socket (nl_socket_alloc());
+        if (socket == nullptr || genl_connect (socket.get()) != 0)
+            return nullptr;
+        const int family = genl_ctrl_resolve (socket.get(), "nl80211");
+        if (family < 0)
+            return nullptr;
+        return std::unique_ptr<Nl80211Connection> (new KernelNl80211 (std::move (socket), family));
+    }
 
-struct Connection
-{
-    bool connected = false;
-    std::string ssid;
-    std::array<uint8_t, 6> bssid {};
-};
-
-bool getU32 (const nlattr* attribute, uint32_t& value)
-{
-    if (attribute == nullptr || nla_len (attribute) < static_cast<int> (sizeof (uint32_t)))
+    bool dump (uint8_t command, uint32_t ifIndex, std::vector<Message>& messages) override
+    {
+        for (int attempt = 0; attempt < kDumpAttempts; ++attempt)
+        {
+            messages.clear();
+            std::unique_ptr<nl_msg, MessageDeleter> request (nlmsg_alloc());
+            const bool built =
+                request != nullptr
+                && genlmsg_put (request.get(), NL_AUTO_PORT, NL_AUTO_SEQ, m_family, 0, NLM_F_DUMP, command, 0)
+                       != nullptr
+                && (ifIndex == 0 || nla_put_u32 (request.get(), NL80211_ATTR_IFINDEX, ifIndex) == 0);
+            if (! built)
+                return false;
+            if (nl_send_auto (m_socket.get(), request.get()) < 0
+                || nl_socket_modify_cb (m_socket.get(), NL_CB_VALID, NL_CB_CUSTOM, keepMessage, &messages) < 0)
+                return false;
+            const int outcome = nl_recvmsgs_default (m_socket.get());
+            if (outcome >= 0)
+                return true;
+            if (outcome != -NLE_DUMP_INTR)
+                return false;
+        }
         return false;
-    std::memcpy (&value, nla_data (attribute), sizeof (value));
+    }
+
+private:
+    KernelNl80211 (SocketPtr socket, int family) : m_socket (std::move (socket)), m_family (family) {}
+
+    /** libnl has made sure that the message's own length lies within what was received. */
+    static int keepMessage (nl_msg* message, void* arg)
+    {
+        const auto* header = nlmsg_hdr (message);
+        const auto* bytes = reinterpret_cast<const uint8_t*> (header);
+        static_cast<std::vector<Message>*> (arg)->emplace_back (bytes, bytes + header->nlmsg_len);
+        return NL_OK;
+    }
+
+    SocketPtr m_socket;
+    int m_family = 0;
+};
+
+const nlmsghdr* headerOf (const Nl80211Connection::Message& message)
+{
+    return reinterpret_cast<const nlmsghdr*> (message.data());
+}
+
+/** The network interfaces that nl80211 lists, in its order. */
+bool readWirelessInterfaces (Nl80211Connection& connection, std::vector<Nl80211Interface>& interfaces)
+{
+    std::vector<Nl80211Connection::Message> messages;
+    if (! connection.dump (NL80211_CMD_GET_INTERFACE, 0, messages))
+        return false;
+    interfaces.clear();
+    for (const auto& message : messages)
+        if (auto found = parseNl80211Interface (headerOf (message), message.size()))
+            interfaces.push_back (std::move (*found));
     return true;
 }
 
-std::string getString (const nlattr* attribute)
+/** The connection of one interface: the last BSS of its scan results that it is associated with.
+    The row is left as it was when the scan results cannot be read. */
+bool readConnection (Nl80211Connection& connection, uint32_t ifIndex, WlanInterfaceRow& row)
 {
-    if (attribute == nullptr || nla_len (attribute) <= 0)
-        return {};
-    const auto* text = static_cast<const char*> (nla_data (attribute));
-    return std::string (text, strnlen (text, static_cast<size_t> (nla_len (attribute))));
-}
-
-int parseInterfaceMessage (nl_msg* message, void* arg)
-{
-    nlattr* attributes[NL80211_ATTR_MAX + 1] = {};
-    if (genlmsg_parse (nlmsg_hdr (message), 0, attributes, NL80211_ATTR_MAX, nullptr) < 0)
-        return NL_SKIP;
-
-    // A wireless device without a network interface (a P2P device) has no index and is no adapter.
-    WirelessInterface found;
-    if (! getU32 (attributes[NL80211_ATTR_IFINDEX], found.ifIndex) || found.ifIndex == 0)
-        return NL_SKIP;
-    found.name = getString (attributes[NL80211_ATTR_IFNAME]);
-    static_cast<WirelessInterfaceList*> (arg)->push_back (std::move (found));
-    return NL_OK;
-}
-
-int parseScanMessage (nl_msg* message, void* arg)
-{
-    nlattr* attributes[NL80211_ATTR_MAX + 1] = {};
-    if (genlmsg_parse (nlmsg_hdr (message), 0, attributes, NL80211_ATTR_MAX, nullptr) < 0
-        || attributes[NL80211_ATTR_BSS] == nullptr)
-        return NL_SKIP;
-
-    nlattr* bss[NL80211_BSS_MAX + 1] = {};
-    if (nla_parse_nested (bss, NL80211_BSS_MAX, attributes[NL80211_ATTR_BSS], nullptr) < 0)
-        return NL_SKIP;
-
-    uint32_t status = 0;
-    if (! getU32 (bss[NL80211_BSS_STATUS], status)
-        || (status != NL80211_BSS_STATUS_ASSOCIATED && status != NL80211_BSS_STATUS_IBSS_JOINED))
-        return NL_SKIP;
-    if (bss[NL80211_BSS_BSSID] == nullptr || nla_len (bss[NL80211_BSS_BSSID]) < 6)
-        return NL_SKIP;
-
-    auto& connection = *static_cast<Connection*> (arg);
-    connection.connected = true;
-    std::memcpy (connection.bssid.data(), nla_data (bss[NL80211_BSS_BSSID]), connection.bssid.size());
-    connection.ssid.clear();
-    for (const int kind : { NL80211_BSS_INFORMATION_ELEMENTS, NL80211_BSS_BEACON_IES })
-    {
-        const nlattr* elements = bss[kind];
-        if (elements != nullptr && nla_len (elements) > 0
-            && findSsidElement (static_cast<const uint8_t*> (nla_data (elements)),
-                                static_cast<size_t> (nla_len (elements)), connection.ssid))
-            break;
-    }
-    return NL_OK;
-}
-
-/** One nl80211 dump of command, for one interface when ifIndex is not 0, into result. */
-template <typename Result>
-bool dumpWireless (nl_sock* socket, int family, uint8_t command, uint32_t ifIndex, nl_recvmsg_msg_cb_t parse,
-                   Result& result)
-{
-    for (int attempt = 0; attempt < kDumpAttempts; ++attempt)
-    {
-        result = Result();
-        std::unique_ptr<nl_msg, MessageDeleter> request (nlmsg_alloc());
-        if (request == nullptr
-            || genlmsg_put (request.get(), NL_AUTO_PORT, NL_AUTO_SEQ, family, 0, NLM_F_DUMP, command, 0) == nullptr
-            || (ifIndex != 0 && nla_put_u32 (request.get(), NL80211_ATTR_IFINDEX, ifIndex) < 0))
-            return false;
-        if (nl_send_auto (socket, request.get()) < 0
-            || nl_socket_modify_cb (socket, NL_CB_VALID, NL_CB_CUSTOM, parse, &result) < 0)
-            return false;
-        const int outcome = nl_recvmsgs_default (socket);
-        if (outcome >= 0)
-            return true;
-        if (outcome != -NLE_DUMP_INTR)
-            return false;
-    }
-    return false;
-}
-
-/** A generic netlink socket with the nl80211 family resolved; false when there is no nl80211. */
-bool openWireless (SocketPtr& socket, int& family)
-{
-    socket.reset (nl_socket_alloc());
-    if (socket == nullptr || genl_connect (socket.get()) != 0)
+    std::vector<Nl80211Connection::Message> messages;
+    if (! connection.dump (NL80211_CMD_GET_SCAN, ifIndex, messages))
         return false;
-    family = genl_ctrl_resolve (socket.get(), "nl80211");
-    return family >= 0;
+    for (const auto& message : messages)
+    {
+        const auto bss = parseNl80211Bss (headerOf (message), message.size());
+        if (bss && bss->connected)
+        {
+            row.connected = true;
+            row.ssid = bss->ssid;
+            row.bssid = bss->bssid;
+        }
+    }
+    return true;
 }
 
 /** Indexes of the links that nl80211 lists as wireless; none without nl80211. */
-std::set<uint32_t> wirelessIndexes()
+std::set<uint32_t> wirelessIndexes (const Nl80211Opener& openWireless)
 {
     std::set<uint32_t> indexes;
-    SocketPtr socket;
-    int family = 0;
-    WirelessInterfaceList list;
-    if (openWireless (socket, family)
-        && dumpWireless (socket.get(), family, NL80211_CMD_GET_INTERFACE, 0, parseInterfaceMessage, list))
-        for (const auto& wireless : list)
+    std::vector<Nl80211Interface> interfaces;
+    const auto connection = openWireless();
+    if (connection != nullptr && readWirelessInterfaces (*connection, interfaces))
+        for (const auto& wireless : interfaces)
             indexes.insert (wireless.ifIndex);
     return indexes;
 }
@@ -404,6 +384,8 @@ bool readText (const char* path, std::string& text)
 class LinuxNetRowSource final : public NetRowSource
 {
 public:
+    explicit LinuxNetRowSource (Nl80211Opener openWireless) : m_openWireless (std::move (openWireless)) {}
+
     bool readAddressTable (std::vector<IpAddrRow>& rows) override
     {
         const auto socket = openRouteSocket();
@@ -416,7 +398,7 @@ public:
         if (! readLinks (links))
             return AdapterListResult::cannotRead;
 
-        const auto wireless = wirelessIndexes();
+        const auto wireless = wirelessIndexes (m_openWireless);
         rows.clear();
         for (const auto& link : links)
         {
@@ -480,32 +462,20 @@ public:
 
     WlanResult readWlanInterfaces (std::vector<WlanInterfaceRow>& rows) override
     {
-        SocketPtr socket;
-        int family = 0;
-        if (! openWireless (socket, family))
+        const auto connection = m_openWireless();
+        if (connection == nullptr)
             return WlanResult::serviceUnavailable;
 
-        WirelessInterfaceList list;
-        if (! dumpWireless (socket.get(), family, NL80211_CMD_GET_INTERFACE, 0, parseInterfaceMessage, list))
+        std::vector<Nl80211Interface> interfaces;
+        if (! readWirelessInterfaces (*connection, interfaces))
             return WlanResult::listFailed;
 
         rows.clear();
-        for (const auto& wireless : list)
+        for (const auto& wireless : interfaces)
         {
             WlanInterfaceRow row;
             row.description = wireless.name;
-            Connection connection;
-            if (dumpWireless (socket.get(), family, NL80211_CMD_GET_SCAN, wireless.ifIndex, parseScanMessage,
-                              connection))
-            {
-                row.connected = connection.connected;
-                row.ssid = connection.ssid;
-                row.bssid = connection.bssid;
-            }
-            else
-            {
-                row.queryFailed = true;
-            }
+            row.queryFailed = ! readConnection (*connection, wireless.ifIndex, row);
             rows.push_back (std::move (row));
         }
         return WlanResult::ok;
@@ -517,6 +487,9 @@ public:
         // scale and is never the old one.
         return false;
     }
+
+private:
+    Nl80211Opener m_openWireless;
 };
 } // namespace
 
@@ -555,25 +528,11 @@ bool parseProcNetUdp (const std::string& text, std::vector<UdpRow>& rows)
     return true;
 }
 
-bool findSsidElement (const uint8_t* elements, size_t length, std::string& ssid)
-{
-    size_t at = 0;
-    while (elements != nullptr && at + 2 <= length)
-    {
-        const uint8_t id = elements[at];
-        const size_t size = elements[at + 1];
-        if (at + 2 + size > length)
-            return false;
-        if (id == 0)
-        {
-            ssid.assign (reinterpret_cast<const char*> (elements + at + 2), std::min (size, kSsidMaxLength));
-            return true;
-        }
-        at += 2 + size;
-    }
-    return false;
-}
+std::unique_ptr<NetRowSource> createLinuxNetRowSource() { return createLinuxNetRowSource (KernelNl80211::open); }
 
-std::unique_ptr<NetRowSource> createLinuxNetRowSource() { return std::make_unique<LinuxNetRowSource>(); }
+std::unique_ptr<NetRowSource> createLinuxNetRowSource (Nl80211Opener openWireless)
+{
+    return std::make_unique<LinuxNetRowSource> (std::move (openWireless));
+}
 
 } // namespace lyrlink
