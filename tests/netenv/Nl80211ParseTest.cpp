@@ -155,6 +155,8 @@ TEST (Nl80211Parse, InterfaceAnswers)
                   a.bytes (NL80211_ATTR_IFINDEX, Bytes { 7, 0 });
               }),
           std::nullopt },
+        { "index of 8 octets", interfaceWith ([] (Nl80211Answer& a) { a.u64 (NL80211_ATTR_IFINDEX, kIndex); }),
+          std::nullopt },
         { "MAC of 5 octets",
           interfaceWith ([] (Nl80211Answer& a)
                          { a.u32 (NL80211_ATTR_IFINDEX, kIndex).bytes (NL80211_ATTR_MAC, Bytes (5, 0x22)); }),
@@ -322,6 +324,9 @@ TEST (Nl80211Parse, ScanAnswers)
               [] (Nl80211Answer& a) {
                   a.mac (NL80211_BSS_BSSID, kBssid).bytes (NL80211_BSS_STATUS, Bytes { 1, 0 });
               }),
+          std::nullopt },
+        { "status of 8 octets",
+          scanWith ([] (Nl80211Answer& a) { a.mac (NL80211_BSS_BSSID, kBssid).u64 (NL80211_BSS_STATUS, 1); }),
           std::nullopt },
         { "interface index of 2 octets",
           []

@@ -22,15 +22,17 @@ namespace
 {
 constexpr uint16_t kMacLength = 6;
 
-/** The sizes the kernel gives the attributes read here. libnl refuses a message in which one of
-    them has another size, or a name that does not end in a zero, before anything is read. */
-struct InterfacePolicy
+/** The sizes the kernel gives the top-level attributes of its answers that are read here. libnl
+    refuses a message in which one of them has another size, or a name that does not end in a
+    zero, before anything is read. */
+struct AnswerPolicy
 {
     nla_policy entries[NL80211_ATTR_MAX + 1] {};
 
-    InterfacePolicy()
+    AnswerPolicy()
     {
         entries[NL80211_ATTR_IFINDEX].type = NLA_U32;
+        entries[NL80211_ATTR_IFINDEX].maxlen = sizeof (uint32_t);
         entries[NL80211_ATTR_IFNAME].type = NLA_STRING;
         entries[NL80211_ATTR_IFNAME].maxlen = IFNAMSIZ;
         entries[NL80211_ATTR_MAC].minlen = kMacLength;
@@ -40,6 +42,7 @@ struct InterfacePolicy
     }
 };
 
+/** The same for the attributes of a BSS. */
 struct BssPolicy
 {
     nla_policy entries[NL80211_BSS_MAX + 1] {};
@@ -49,10 +52,11 @@ struct BssPolicy
         entries[NL80211_BSS_BSSID].minlen = kMacLength;
         entries[NL80211_BSS_BSSID].maxlen = kMacLength;
         entries[NL80211_BSS_STATUS].type = NLA_U32;
+        entries[NL80211_BSS_STATUS].maxlen = sizeof (uint32_t);
     }
 };
 
-const InterfacePolicy kInterfacePolicy;
+const AnswerPolicy kAnswerPolicy;
 const BssPolicy kBssPolicy;
 
 using AttributeTable = std::array<nlattr*, NL80211_ATTR_MAX + 1>;
@@ -70,7 +74,7 @@ bool parseAttributes (const nlmsghdr* message, size_t length, AttributeTable& at
         return false;
     // libnl only reads through this pointer.
     auto* header = const_cast<nlmsghdr*> (message);
-    return genlmsg_parse (header, 0, attributes.data(), NL80211_ATTR_MAX, kInterfacePolicy.entries) == 0;
+    return genlmsg_parse (header, 0, attributes.data(), NL80211_ATTR_MAX, kAnswerPolicy.entries) == 0;
 }
 
 uint32_t u32Of (const nlattr* attribute)
