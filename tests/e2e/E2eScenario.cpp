@@ -2,6 +2,7 @@
 
 #include "client/LinkFormat.h"
 #include "link/FrameFormat.h"
+#include "support/TestFrames.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -403,16 +404,7 @@ std::string Simulator::output() const { return readFile (m_folder.path() + "/out
 Bytes makeFrame (uint8_t type, uint8_t subType, const Bytes& body, const std::string& model, uint8_t minor,
                  uint8_t hdrclass)
 {
-    Bytes f (kFrameHeaderSize + body.size(), 0);
-    std::memcpy (f.data(), kFrameMagic, sizeof (kFrameMagic));
-    f[10] = type;
-    f[11] = subType;
-    std::memcpy (f.data() + 12, model.data(), std::min (model.size(), kModelFieldSize));
-    f[32] = hdrclass;
-    f[33] = minor;
-    const auto length = f.size();
-    f[34] = static_cast<uint8_t> (length >> 8);
-    f[35] = static_cast<uint8_t> (length);
+    auto f = test::FrameBuilder::header (type, subType, kFrameHeaderSize + body.size(), model, minor, hdrclass);
     std::copy (body.begin(), body.end(), f.begin() + kFrameHeaderSize);
     return f;
 }
@@ -420,13 +412,13 @@ Bytes makeFrame (uint8_t type, uint8_t subType, const Bytes& body, const std::st
 Bytes configNotifyBody (uint8_t id, uint8_t deviceType, const std::array<uint8_t, 4>& ip,
                         const std::array<uint8_t, 6>& mac)
 {
-    Bytes b (18, 0);
-    b[0] = id;
-    b[1] = 1;
-    std::copy (mac.begin(), mac.end(), b.begin() + 2);
-    std::copy (ip.begin(), ip.end(), b.begin() + 8);
-    b[12] = 1;
-    b[16] = deviceType;
+    Bytes b (ConfigNotifyBody::size, 0);
+    putBodyByte<ConfigNotifyBody::id> (b.data(), id);
+    putBodyByte<ConfigNotifyBody::idClaimed> (b.data(), 1);
+    putBodyBytes<ConfigNotifyBody::mac> (b.data(), mac);
+    putBodyBytes<ConfigNotifyBody::ip> (b.data(), ip);
+    putBodyByte<ConfigNotifyBody::devcount> (b.data(), 1);
+    putBodyByte<ConfigNotifyBody::type> (b.data(), deviceType);
     return b;
 }
 

@@ -55,10 +55,12 @@ Bytes encodeIdUseRequestFromBlk (const DeviceIdentity& device, uint8_t wiredMask
 Bytes encodeReject (const DeviceIdentity& device);
 Bytes encodeResetNotify (const DeviceIdentity& device);
 
-/** Frame lengths this tool sends where the manager's builders do not fix one. */
-constexpr size_t kLeaveNotifyLength = 41;
-constexpr size_t kTimeServerRequestLength = 41;
-constexpr size_t kIdUseRequestFromBlkLength = 68;
+/** Frame lengths this tool sends where the manager's builders do not fix one: LeaveNotify and
+    TimeServerRequest as long as a Disconnect, IdUseRequestFromBlk as long as its layout. */
+constexpr size_t kLeaveNotifyLength = lyrlink::kDisconnectLength;
+constexpr size_t kTimeServerRequestLength = lyrlink::kDisconnectLength;
+constexpr size_t kIdUseRequestFromBlkLength = lyrlink::kFrameHeaderSize + lyrlink::IdUseRequestFromBlkBody::size;
+static_assert (kLeaveNotifyLength == 41 && kIdUseRequestFromBlkLength == 68);
 constexpr size_t kHeaderOnlyLength = lyrlink::kFrameHeaderSize;
 
 /** The fields of a received IdUseRequest that an answer needs. */
