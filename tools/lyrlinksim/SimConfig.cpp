@@ -149,14 +149,15 @@ constexpr EventName kEventNames[] = {
     { "reject", EventKind::Reject },         { "reset", EventKind::Reset },
     { "timeserver", EventKind::TimeServer }, { "config", EventKind::Config },
     { "rediscover", EventKind::Rediscover }, { "idblk", EventKind::IdBlk },
-    { "raw", EventKind::Raw },               { "quit", EventKind::Quit },
+    { "raw", EventKind::Raw },               { "mac", EventKind::Mac },
+    { "quit", EventKind::Quit },
 };
 
 /** Events that change a device's state rather than send one frame: they must name their devices. */
 bool changesDeviceState (EventKind k)
 {
     return k == EventKind::Silent || k == EventKind::Resume || k == EventKind::Leave || k == EventKind::Disconnect
-        || k == EventKind::Rediscover;
+        || k == EventKind::Rediscover || k == EventKind::Mac;
 }
 
 bool claimsAnId (EventKind k) { return k == EventKind::TimeServer || k == EventKind::Config; }
@@ -164,7 +165,8 @@ bool claimsAnId (EventKind k) { return k == EventKind::TimeServer || k == EventK
 /** Events that send exactly one datagram per device, which to= and len= shape. */
 bool sendsOneFrame (EventKind k)
 {
-    return k != EventKind::Silent && k != EventKind::Resume && k != EventKind::Rediscover && k != EventKind::Quit;
+    return k != EventKind::Silent && k != EventKind::Resume && k != EventKind::Rediscover && k != EventKind::Mac
+        && k != EventKind::Quit;
 }
 
 bool parseSelector (const std::string& key, const std::string& value, DeviceSelector& s)
@@ -235,6 +237,14 @@ bool applyArgument (SimEvent& e, const Argument& a, bool& hasClaim, std::string&
         return parseByte (a.value, e.requestNumber) || bad();
     if (e.kind == EventKind::Raw && a.key == "hex")
         return parseHexBytes (a.value, e.raw) || bad();
+    if (e.kind == EventKind::Mac && a.key == "mac")
+    {
+        MacAddress mac {};
+        if (! parseMac (a.value, mac))
+            return bad();
+        e.mac = mac;
+        return true;
+    }
 
     error = "unknown argument \"" + a.key + "\" for this event";
     return false;
@@ -287,6 +297,11 @@ bool parseEvent (const std::string& input, SimEvent& event, std::string& error)
     if (e.kind == EventKind::Raw && e.raw.empty())
     {
         error = "raw needs hex=BYTES";
+        return false;
+    }
+    if (e.kind == EventKind::Mac && ! e.mac)
+    {
+        error = "mac needs mac=XX:XX:XX:XX:XX:XX";
         return false;
     }
     event = std::move (e);
@@ -634,6 +649,7 @@ Events (also read from standard input, one a line, without the time):
   config id=N [dev=N] [type=T]   one ConfigNotify claiming id N
   idblk [dev=N] [wired=0x03] [wireless=0x0f] [req=N]   IdUseRequestFromBlk
   raw hex=BYTES [dev=N]    any bytes as one datagram
+  mac id=N|ip=A.B.C.D mac=XX:XX:XX:XX:XX:XX   the device's frames carry this MAC from now on
   quit
   Devices are named by id=N or ip=A.B.C.D (dev=N where id= is the claimed id); events that send
   one frame take to=A.B.C.D (unicast instead of broadcast) and len=N (cut or zero-pad the datagram).

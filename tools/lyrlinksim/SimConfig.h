@@ -26,6 +26,7 @@ enum class EventKind
     Rediscover,  // the join phase again: DiscoveryRequests, IdUseRequests, then ConfigNotify
     IdBlk,       // IdUseRequestFromBlk
     Raw,         // any bytes as one datagram
+    Mac,         // the device's frames carry another MAC from now on
     Quit
 };
 
@@ -62,6 +63,8 @@ struct SimEvent
     /** The datagram cut or zero-padded to this many bytes; the length field is left as built. */
     std::optional<size_t> length;
     Bytes raw;
+    /** Mac: the device's new MAC address. */
+    std::optional<MacAddress> mac;
     /** The event as written back in the output: name, then its arguments separated by blanks. */
     std::string text;
 };

@@ -240,6 +240,9 @@ void SimEngine::apply (const SimEvent& event, int64_t nowMs, EngineOutput& out)
             case EventKind::Raw:
                 send (i, &event, event.raw, out);
                 break;
+            case EventKind::Mac:
+                d.identity.mac = *event.mac;
+                break;
             case EventKind::Quit:
                 break;
         }

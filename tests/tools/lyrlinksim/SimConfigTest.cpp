@@ -29,6 +29,8 @@ TEST (SimConfigEvents, ParsesEveryEventWithItsArguments)
         { "timeserver id=17", EventKind::TimeServer, K::First, 0, 17, "timeserver id=17" },
         { "config:id=17,dev=3", EventKind::Config, K::Id, 3, 17, "config id=17 dev=3" },
         { "idblk", EventKind::IdBlk, K::First, 0, 0, "idblk" },
+        { "mac:ip=10.50.0.11,mac=02:00:00:00:00:99", EventKind::Mac, K::Address, 0, 0,
+          "mac ip=10.50.0.11 mac=02:00:00:00:00:99" },
         { "quit", EventKind::Quit, K::First, 0, 0, "quit" },
     };
     for (const auto& c : cases)
@@ -71,6 +73,10 @@ TEST (SimConfigEvents, ReadsTheOptionalArgumentsOfOneFrameEvents)
 
     ASSERT_TRUE (parseEvent ("raw:hex=5173ff00,dev=2", e, error)) << error;
     EXPECT_EQ (e.raw, (Bytes { 0x51, 0x73, 0xff, 0x00 }));
+
+    ASSERT_TRUE (parseEvent ("mac id=3 mac=02:aa:bb:cc:dd:ee", e, error)) << error;
+    ASSERT_TRUE (e.mac.has_value());
+    EXPECT_EQ (*e.mac, (MacAddress { 0x02, 0xaa, 0xbb, 0xcc, 0xdd, 0xee }));
 }
 
 TEST (SimConfigEvents, RefusesMalformedEventsWithAReason)
@@ -96,6 +102,10 @@ TEST (SimConfigEvents, RefusesMalformedEventsWithAReason)
         "raw",                       // raw needs bytes
         "raw:hex=abc",               // odd number of digits
         "raw:hex=zz",
+        "mac:mac=02:00:00:00:00:01", // a MAC change must name its device
+        "mac:id=3",                  // and give the MAC
+        "mac:id=3,mac=02:00:00:00:01",
+        "mac:id=3,mac=02:00:00:00:00:01,len=40",
         "quit:id=1",
     };
     for (const auto* text : bad)

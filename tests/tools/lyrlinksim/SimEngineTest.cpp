@@ -244,6 +244,32 @@ TEST (SimEngine, RediscoverRunsTheJoinPhaseAgain)
     EXPECT_EQ (r.lines, expected);
 }
 
+TEST (SimEngine, MacChangesTheAddressCarriedByTheDevicesLaterFrames)
+{
+    SimEngine engine (config ({ device (3, 1, 13), device (4, 1, 14) }, false, { "3s:mac:id=3,mac=02:aa:bb:cc:dd:ee" }));
+    std::vector<std::string> seen;
+    EngineOutput out;
+    for (auto next = engine.getNextDueMs(); next <= 4000; next = engine.getNextDueMs())
+    {
+        engine.advance (next, out);
+        for (const auto& dg : out.datagrams)
+        {
+            std::string line = std::to_string (next) + " " + std::to_string (engine.getDevice (dg.device).id);
+            for (const auto& f : describeFrame (ByteView (dg.bytes.data(), dg.bytes.size())).fields)
+                if (f.key == "mac")
+                    line += " " + f.value;
+            seen.push_back (line);
+        }
+        out = EngineOutput();
+    }
+    const std::vector<std::string> expected = {
+        "0 3 02:00:0a:32:00:0d", "0 4 02:00:0a:32:00:0e",    "2000 3 02:00:0a:32:00:0d",
+        "2000 4 02:00:0a:32:00:0e", "4000 3 02:aa:bb:cc:dd:ee", "4000 4 02:00:0a:32:00:0e",
+    };
+    EXPECT_EQ (seen, expected);
+    EXPECT_EQ (engine.getDevice (0).mac, (MacAddress { 0x02, 0xaa, 0xbb, 0xcc, 0xdd, 0xee }));
+}
+
 TEST (SimEngine, OneFrameEventsSendFromTheChosenDevice)
 {
     SimEngine engine (config ({ device (1, 1, 11), device (2, 1, 12) }));
