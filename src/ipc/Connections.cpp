@@ -7,15 +7,6 @@
 namespace lyrlink
 {
 
-namespace
-{
-/** "LyrLinkSysMgrPIPE" and the process id as "%d" formats it. */
-std::string clientPipeName (uint32_t pid)
-{
-    return std::string (kPipeBaseName) + std::to_string (static_cast<int32_t> (pid));
-}
-} // namespace
-
 void MainComponent::createMasterPipe()
 {
     auto connection = std::make_shared<LyrLinkIPCServer> (*this, m_platform.createPipeEndpoint());

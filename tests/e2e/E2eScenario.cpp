@@ -68,19 +68,9 @@ std::string Manager::describe() const
 }
 
 //==============================================================================
-LinkStatus Received::linkStatus() const
-{
-    LinkStatus s;
-    std::memcpy (&s, msg.data, sizeof (s));
-    return s;
-}
+LinkStatus Received::linkStatus() const { return recordOf<LinkStatus> (msg); }
 
-DeviceEntry Received::device() const
-{
-    DeviceEntry e;
-    std::memcpy (&e, msg.data, sizeof (e));
-    return e;
-}
+DeviceEntry Received::device() const { return recordOf<DeviceEntry> (msg); }
 
 bool Received::isLinkStatusChanged (uint8_t state) const
 {

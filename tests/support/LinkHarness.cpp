@@ -5,19 +5,9 @@
 namespace lyrlink::test
 {
 
-LinkStatus PipeMessage::linkStatus() const
-{
-    LinkStatus s;
-    std::memcpy (&s, msg.data, sizeof (s));
-    return s;
-}
+LinkStatus PipeMessage::linkStatus() const { return recordOf<LinkStatus> (msg); }
 
-DeviceEntry PipeMessage::device() const
-{
-    DeviceEntry d;
-    std::memcpy (&d, msg.data, sizeof (d));
-    return d;
-}
+DeviceEntry PipeMessage::device() const { return recordOf<DeviceEntry> (msg); }
 
 std::vector<uint8_t> FrameBuilder::header (uint8_t type, uint8_t subType, size_t length, const char* model,
                                            uint8_t minorver)
