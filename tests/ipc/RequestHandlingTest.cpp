@@ -327,6 +327,24 @@ TEST (RequestHandling, ProcessDisconnectForAnUnknownPidRemovesTheOldestClient)
     }
 }
 
+TEST (RequestHandling, AClientConnectedAsPidZeroGoesOnlyWhenZeroIsNamed)
+{
+    LinkHarness h;
+    h.connectClient (0);
+    h.connectClient (300);
+
+    // An unknown id takes the oldest client that has a process id of its own.
+    h.request (0, KIND_PROCESS_DISCONNECT, 999);
+    EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0, 0 }));
+    EXPECT_TRUE (h.logged ("MainComponent::removePipe Illigal OK logpid = 12c"));
+
+    // Naming 0 takes that client, never the master.
+    h.request (0, KIND_PROCESS_DISCONNECT, 0);
+    EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0 }));
+    EXPECT_EQ (h.mc->getConnections().get (0)->getPipeName(), kPipeBaseName);
+    EXPECT_TRUE (h.logged ("MainComponent::removePipe OK size = 1"));
+}
+
 TEST (RequestHandling, TheLastProcessDisconnectEndsTheManager)
 {
     LinkHarness h;
