@@ -186,6 +186,15 @@ void LinkHarness::clearPipeMessages()
     platform.pipes->written.clear();
 }
 
+std::vector<uint32_t> LinkHarness::listedPids() const
+{
+    std::vector<uint32_t> pids;
+    for (int i = 0; i < mc->getConnections().size(); ++i)
+        if (auto c = mc->getConnections().get (i))
+            pids.push_back (c->pid);
+    return pids;
+}
+
 std::vector<LogLine> LinkHarness::log() const
 {
     const std::lock_guard<std::mutex> g (m_logLock);
