@@ -154,7 +154,7 @@ TEST (ClientSession, AClientKilledWithoutDisconnectLeavesTheManagerServing)
 TEST (ClientSession, TwoClientsShareTheLinkAndTheLastDisconnectEndsTheProgram)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("twoclients");
+    E2eScenario s ("twoclients");
     ASSERT_EQ (s.problem(), "");
     // The second client stands for a process of its own, which the manager could look up.
     auto standIn = Process::start ({ "/bin/sleep", "600" }, s.net.managerNs());

@@ -14,7 +14,7 @@ using client::Status;
 TEST (LinkUp, AWiredLinkComesUpAsId17WithTheProtocolsTiming)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("wired");
+    E2eScenario s ("wired");
     ASSERT_EQ (s.problem(), "");
     // A route to the link-local network through a gateway that is not link-local: link-up removes it.
     ASSERT_EQ (s.net.ipInManager ("route add 169.254.0.0/16 via 10.50.0.254 dev lyrm0"), 0);
@@ -128,7 +128,7 @@ TEST (LinkUp, AWiredLinkComesUpAsId17WithTheProtocolsTiming)
 TEST (LinkUp, ALinkLocalLinkComesUpAndKeepsItsOwnRoute)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("linklocal", "169.254.1.1/16", "169.254.2.2/16");
+    E2eScenario s ("linklocal", "169.254.1.1/16", "169.254.2.2/16");
     ASSERT_EQ (s.problem(), "");
 
     ASSERT_TRUE (s.startSimulator ({ "id=2,type=1,ip=169.254.2.12" }));
@@ -158,7 +158,7 @@ TEST (LinkUp, ALinkLocalLinkComesUpAndKeepsItsOwnRoute)
 TEST (LinkUp, AnIdHeldByAnotherComputerMakesTheManagerTake18)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("idheld");
+    E2eScenario s ("idheld");
     ASSERT_EQ (s.problem(), "");
 
     // Another computer (device type 4) holds 17 and answers the manager's requests for it.
@@ -188,7 +188,7 @@ TEST (LinkUp, AnIdHeldByAnotherComputerMakesTheManagerTake18)
 TEST (LinkUp, AllWiredIdsTakenLeadToTheLongBackOff)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("idstaken");
+    E2eScenario s ("idstaken");
     ASSERT_EQ (s.problem(), "");
 
     ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11", "id=17,type=4,ip=10.50.0.17", "id=18,type=4,ip=10.50.0.18" }));

@@ -24,7 +24,7 @@ bool isChange (const Received& r, int id, uint8_t state, const std::string& ip)
 TEST (PeerTable, DevicesAreAddedRefreshedOverwrittenRemovedAndAgedOut)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("peers");
+    E2eScenario s ("peers");
     ASSERT_EQ (s.problem(), "");
     ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11", "id=2,type=1,ip=10.50.0.12", "id=3,type=1,ip=10.50.0.13",
                                      "id=4,type=1,ip=10.50.0.14,cfg=5,claimed=0" }));

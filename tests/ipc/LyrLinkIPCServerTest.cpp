@@ -2,10 +2,10 @@
 // replies, notifications, one client at a time, refused users, broken frames and removal while
 // another thread sends.
 #include "ipc/RealPipeHarness.h"
+#include "ipc/native/PipeAddress_linux.h"
 
 #include <pwd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <poll.h>
 
@@ -224,7 +224,7 @@ TEST (LyrLinkIPCServer, AClientRunningAsAnotherUserIsRefused)
     const gid_t gid = nobody->pw_gid;
 
     RealPipeHarness h;
-    const std::string name = h.scope + kPipeBaseName;
+    const auto address = makePipeSocketAddress (h.scope + kPipeBaseName);
     const auto request = frameProcMsg (makeProcMsg (KIND_GET_LINK_STATUS, 5, 0, 0));
 
     const pid_t child = ::fork();
@@ -235,10 +235,7 @@ TEST (LyrLinkIPCServer, AClientRunningAsAnotherUserIsRefused)
         if (::setgid (gid) != 0 || ::setuid (uid) != 0)
             ::_exit (10);
         const int fd = ::socket (AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un a {};
-        a.sun_family = AF_UNIX;
-        std::memcpy (a.sun_path + 1, name.data(), name.size());
-        if (::connect (fd, reinterpret_cast<sockaddr*> (&a), static_cast<socklen_t> (offsetof (sockaddr_un, sun_path) + 1 + name.size())) != 0)
+        if (::connect (fd, address.get(), address.length) != 0)
             ::_exit (11);
         ::send (fd, request.bytes, sizeof (request.bytes), MSG_NOSIGNAL);
         pollfd p { fd, POLLIN, 0 };

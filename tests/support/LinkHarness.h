@@ -58,6 +58,8 @@ public:
     /** Messages written to per-client pipes (notifications), in order. */
     std::vector<PipeMessage> notifications() const;
     void clearPipeMessages();
+    /** The pid of every listed connection, master first. */
+    std::vector<uint32_t> listedPids() const;
 
     std::vector<LogLine> log() const;
     std::vector<std::string> logTexts() const;
