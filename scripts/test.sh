@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test (unit, component and end-to-end).
-# With --sanitize the same suite runs under AddressSanitizer and UndefinedBehaviorSanitizer.
+# With --sanitize the same suite runs under AddressSanitizer and UndefinedBehaviorSanitizer, with
+# --tsan under ThreadSanitizer (every report fails the test that shows it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,4 +9,5 @@ scripts/install-deps.sh
 dir=$(scripts/build.sh "$@")
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 ctest --test-dir "$dir" --output-on-failure -j "$(nproc)"
