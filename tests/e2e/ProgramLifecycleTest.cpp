@@ -75,7 +75,9 @@ TEST (ProgramLifecycle, AQuitSignalBeforeStartUpEndsTheManagerInOrder)
                                          << readFile (home.path() + "/stdout.txt");
         EXPECT_EQ (*status, 0) << "run " << run << "\n" << readFile (home.path() + "/stdout.txt");
         // Start-up completed, then shutdown ran: the log is that of a quit signal sent later.
-        EXPECT_EQ (managerLogLines (home.path()), std::vector<std::string> { "MainComponent::MainComponent OK" })
+        EXPECT_EQ (managerLogLines (home.path()),
+                   (std::vector<std::string> { "MainComponent::MainComponent OK",
+                                               "MainComponent::MainComponent OK IPC PIPE Create" }))
             << "run " << run;
     }
 }
