@@ -38,13 +38,20 @@ public:
     std::unique_ptr<DatagramPort> createDatagramPort() override { return fake.createDatagramPort(); }
     uint16_t getTcpPort() override { return fake.getTcpPort(); }
     NetRowSource& getNetRowSource() override { return fake.getNetRowSource(); }
-    std::unique_ptr<PipeEndpoint> createPipeEndpoint() override { return createLinuxPipeEndpoint (m_scope); }
+    std::unique_ptr<PipeEndpoint> createPipeEndpoint() override
+    {
+        auto endpoint = createLinuxPipeEndpoint (m_scope);
+        return wrapEndpoint ? wrapEndpoint (std::move (endpoint)) : std::move (endpoint);
+    }
     bool isProcessRunning (uint32_t pid) override { return fake.isProcessRunning (pid); }
     juce::File getAppDataFolder() override { return fake.getAppDataFolder(); }
     void requestQuit() override { ++quitRequests; }
 
     FakePlatform fake;
     std::atomic<int> quitRequests { 0 };
+    /** When set, wraps every endpoint made from then on, for a test that watches what a
+        connection does with its pipe. Set and cleared on the message thread. */
+    std::function<std::unique_ptr<PipeEndpoint> (std::unique_ptr<PipeEndpoint>)> wrapEndpoint;
 
 private:
     std::string m_scope;
