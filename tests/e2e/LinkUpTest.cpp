@@ -2,6 +2,7 @@
 // the equipment's namespace where lyrlinksim plays the devices, with a real client on the pipes.
 #include "client/LinkFormat.h"
 #include "e2e/E2eScenario.h"
+#include "link/FrameFormat.h"
 
 #include <iostream>
 
@@ -205,8 +206,21 @@ TEST (LinkUp, AllWiredIdsTakenLeadToTheLongBackOff)
 
     // It claims nothing and stays silent while it waits.
     const std::string mgr = "10.50.0.1";
+    const std::string roundLine = "MainComponent::timerFuncIdResponse TimerEXP IDUSE cnt = ";
+    const auto roundsAtWait = s.manager->logStartingWith (roundLine).size();
     const auto requestsAtWait = s.sim->received ("IdUseRequest", mgr).size();
     std::this_thread::sleep_for (2500ms);
+
+    // An IdUseResponse that no device sends is handled in any state, and logged with the state
+    // it met. Still waiting when it comes, with no round of requests logged before it: the manager
+    // has not left STATE_IDWAIT in between, which is the only way it could have claimed an id.
+    ASSERT_TRUE (s.sim->command ("raw hex=" + toHex (makeFrame (FRAME_ID_RESPONSE, 0, { 80, 1, 0 }))));
+    const std::string markerLine = "MainComponent::readIdUseResponse state = " + std::to_string (STATE_IDWAIT) + " statuscode = 0 id = 80 ";
+    ASSERT_TRUE (waitFor ([&] { return ! s.manager->logStartingWith (markerLine).empty(); }, kStepTimeout)) << s.describe();
+    const auto log = s.manager->log();
+    const auto marker = std::find_if (log.begin(), log.end(), [&] (const std::string& l) { return l.rfind (markerLine, 0) == 0; });
+    EXPECT_EQ ((size_t) std::count_if (log.begin(), marker, [&] (const std::string& l) { return l.rfind (roundLine, 0) == 0; }), roundsAtWait)
+        << s.describe();
     EXPECT_EQ (s.sim->received ("IdUseRequest", mgr).size(), requestsAtWait);
     EXPECT_TRUE (s.sim->received ("ConfigNotify", mgr).empty());
     EXPECT_TRUE (s.manager->logStartingWith ("MainComponent::timerFuncIdResponse Link UP").empty()) << s.describe();
