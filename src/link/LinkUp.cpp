@@ -521,16 +521,26 @@ void MainComponent::readResetNotify()
     if (m_linkStatus.state == STATE_IDLE)
         return;
 
-    // stopLinkTimers also stops the client application monitor. It keeps watching here: clients
-    // that end while the link is down must still end the manager, and the link may not come back
-    // to restart it. A monitor that has given up stays stopped.
-    const bool appMonitorWasRunning = m_appMonitorTimer->isTimerRunning();
+    linkDown (LinkDownOptions::resetNotice());
+}
+
+void MainComponent::linkDown (const LinkDownOptions& options)
+{
+    const juce::ScopedLock sl (m_linkLock);
+    // Stopping the link timers also stops the client application monitor. It keeps watching
+    // here: clients that end while the link is down must still end the manager, and the link may
+    // never come up again to restart it. A monitor that has given up stays stopped.
+    const bool restartAppMonitor = ! options.keepMonitors && m_appMonitorTimer->isTimerRunning();
+    if (options.disconnectInRun && m_linkStatus.state == STATE_RUN)
+        frameSendDisconnect();
     deleteAllPeers();
-    stopLinkTimers();
+    stopLinkTimers (options.keepMonitors);
     m_linkStatus.state = STATE_IDLE;
+    if (options.clearApConnected)
+        m_linkStatus.apconnected = 0;
     notifyMessage (m_linkStatus.id, KIND_LINK_STATUS_CHANGED);
     resetLinkState();
-    if (appMonitorWasRunning)
+    if (restartAppMonitor)
         m_appMonitorTimer->startTimer (kAppMonitorPeriodMs);
 }
 
