@@ -32,7 +32,6 @@ namespace lyrlink
 
 constexpr int kAppMonitorMaxMisses = 4;
 constexpr int kWirelessGraceAfterOperational = 180;
-constexpr int kWirelessGraceAtLinkUp = 20;
 
 class MainComponent : public juce::Component,
                       public LyrLinkNetworkAccessCallback,
@@ -174,6 +173,11 @@ private:
     void removeRecord (int id);
     /** Writes one record from a ConfigNotify body; logs as the add/overwrite rules say. */
     void writeRecord (int id, ByteView body, int loggedId, bool logOverwrite);
+    // Link-up, in the order linkUpFunc takes its steps.
+    void recordLinkInterface();
+    void applyInterfaceKind();
+    bool admitWirelessLink (ByteView frame);
+    void startDiscovery();
     void completeIdUse();
     void takeLongBackOff();
     void handleIdDuplication (bool fromConfigNotify, Ipv4 senderIp);
