@@ -125,19 +125,10 @@ LinkTimings MainComponent::getLinkTimings() const
 
 LyrLinkSysMgrTimer* MainComponent::getTimer (uint32_t id) const
 {
-    switch (id)
-    {
-        case TIMER_DISCOVERY: return m_discoveryTimer.get();
-        case TIMER_ID: return m_idTimer.get();
-        case TIMER_KEEP_ALIVE: return m_keepAliveTimer.get();
-        case TIMER_ID_RESTART: return m_idRestartTimer.get();
-        case TIMER_ID_RESTART_LONG: return m_idRestartLongTimer.get();
-        case TIMER_NET_MONITOR: return m_netMonitorTimer.get();
-        case TIMER_APP_MONITOR: return m_appMonitorTimer.get();
-        case TIMER_COMPATI: return m_compatiTimer.get();
-        default: break;
-    }
-    if (id >= TIMER_AGING_FIRST && id <= TIMER_AGING_LAST)
+    for (const auto& entry : kLinkTimers)
+        if (entry.id == id)
+            return (this->*entry.timer).get();
+    if (isAgingTimerId (id))
         return m_agingTimers[static_cast<int> (id - TIMER_AGING_FIRST)];
     return nullptr;
 }

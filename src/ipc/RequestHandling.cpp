@@ -186,23 +186,7 @@ void MainComponent::suspend()
 
     const juce::ScopedLock sl (m_linkLock);
     suspended = 1;
-    if (m_linkStatus.state == STATE_RUN)
-        frameSendDisconnect();
-    deleteAllPeers();
-
-    for (uint32_t id = TIMER_AGING_FIRST; id <= TIMER_AGING_LAST; ++id)
-        if (auto* timer = getTimer (id); timer != nullptr && timer->isTimerRunning())
-            timer->stopTimer();
-
-    // The monitors and the compatibility timer keep running.
-    for (uint32_t id : { TIMER_DISCOVERY, TIMER_ID_RESTART, TIMER_ID_RESTART_LONG, TIMER_ID, TIMER_KEEP_ALIVE })
-        if (auto* timer = getTimer (id); timer != nullptr && timer->isTimerRunning())
-            timer->stopTimer();
-
-    m_linkStatus.state = STATE_IDLE;
-    m_linkStatus.apconnected = 0;
-    notifyMessage (m_linkStatus.id, KIND_LINK_STATUS_CHANGED);
-    resetLinkState();
+    linkDown (LinkDownOptions::clientSuspend());
 }
 
 void MainComponent::resume()

@@ -648,6 +648,29 @@ TEST_F (LinkUp, ResetNotifyTakesTheLinkDownAndTheNextConfigNotifyBringsItUp)
     EXPECT_EQ (discovery[0].bytes[36], 1);  // numbering starts again
 }
 
+TEST_F (LinkUp, ResetNotifyInStateRunSendsNoDisconnectAndReportsApconnectedAsItWas)
+{
+    // Unlike a client's suspend, a reset from the network says nothing back; unlike the network
+    // monitor's link-down, it leaves apconnected in the status the clients are told.
+    addWirelessInterface();
+    connectClient();
+    const Device unit { 9, 7, makeIpv4 (10, 1, 0, 9), kBssid, "WMR-900" };
+    send (unit);
+    h.scheduler.advance (7500);
+    ASSERT_EQ (status().state, STATE_RUN);
+    ASSERT_EQ (status().apconnected, 1);
+    h.clearSent();
+    h.clearPipeMessages();
+
+    receive (unit, FrameBuilder::simple (FRAME_RESET_NOTIFY, 0, 0));
+
+    EXPECT_EQ (notificationKinds(), (std::vector<std::pair<int, int>> { { KIND_LINK_STATUS_CHANGED, 41 } }));
+    EXPECT_EQ (h.notifications().back().linkStatus().state, STATE_IDLE);
+    EXPECT_EQ (h.notifications().back().linkStatus().apconnected, 1);
+    EXPECT_EQ (status().apconnected, 0);  // the link reset clears it afterwards
+    EXPECT_TRUE (h.sent().empty());
+}
+
 //==============================================================================
 // Refused link-ups
 
