@@ -61,3 +61,14 @@ wine_prefix_copy()
     rm -rf "$dir"
     cp -a "$WINEPREFIX" "$dir"
 }
+
+# Gives network namespace $1 a Wine server of its own, on prefix DIR ($2, a fresh copy of the
+# prepared one), and exports WINEPREFIX=DIR: `ip netns exec $1 wine ...` then creates its sockets
+# in the namespace. Stop it with `WINEPREFIX=DIR wineserver -k` and remove DIR afterwards.
+wine_netns_server()
+{
+    local ns=$1 dir=$2
+    wine_prefix_copy "$dir" || return 1
+    export WINEPREFIX=$dir
+    ip netns exec "$ns" wineserver -p
+}
