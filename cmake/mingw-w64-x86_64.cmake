@@ -32,8 +32,9 @@ set(CMAKE_CXX_FLAGS_INIT "-Wa,-mbig-obj")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
 
-# Tests run their executables through Wine (CTest and gtest_discover_tests use this).
-find_program(LYRLINK_WINE NAMES wine64 wine)
-if(LYRLINK_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${LYRLINK_WINE})
+# Programs built here that CMake runs (tests, gtest_discover_tests) start under Wine, headless,
+# in the build folder's prefix.
+if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh")
+    get_filename_component(_lyrlink_wine_run "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh" ABSOLUTE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR "${_lyrlink_wine_run}")
 endif()
