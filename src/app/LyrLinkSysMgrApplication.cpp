@@ -27,7 +27,7 @@ MainComponent& LyrLinkSysMgrWindow::getMainComponent()
 
 void LyrLinkSysMgrApplication::initialise (const juce::String&)
 {
-    m_platform = createLinuxPlatform();
+    m_platform = createNativePlatform();
     m_window = std::make_unique<LyrLinkSysMgrWindow> (*m_platform, isDisplayAvailable());
 }
 

@@ -3,7 +3,10 @@
 // is the message thread: received messages are handled only while a test pumps the loop.
 #pragma once
 
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
+#include "netenv/LyrLinkNetworkAccess.h"
 #include "client/LyrLinkClient.h"
 #include "ipc/native/PipeEndpoint_linux.h"
 #include "support/FakePlatform.h"
@@ -36,12 +39,15 @@ public:
     explicit RealPipePlatform (std::string scope) : m_scope (std::move (scope)) {}
 
     std::unique_ptr<DatagramPort> createDatagramPort() override { return fake.createDatagramPort(); }
+    std::unique_ptr<StreamListener> createStreamListener() override { return fake.createStreamListener(); }
     uint16_t getTcpPort() override { return fake.getTcpPort(); }
     NetRowSource& getNetRowSource() override { return fake.getNetRowSource(); }
     std::unique_ptr<PipeEndpoint> createPipeEndpoint() override { return createLinuxPipeEndpoint (m_scope); }
     bool isProcessRunning (uint32_t pid) override { return fake.isProcessRunning (pid); }
     juce::File getAppDataFolder() override { return fake.getAppDataFolder(); }
     void requestQuit() override { ++quitRequests; }
+    TimerObserver* getTimerObserver() override { return fake.getTimerObserver(); }
+    LinkRandom& getRandom() override { return fake.getRandom(); }
 
     FakePlatform fake;
     std::atomic<int> quitRequests { 0 };
@@ -84,9 +90,9 @@ public:
 
     ~RealPipeHarness() { mc.reset(); }
 
-    VirtualScheduler scheduler;
     const std::string scope;
     RealPipePlatform platform;
+    VirtualScheduler& scheduler = platform.fake.scheduler;
     std::unique_ptr<MainComponent> mc;
 
     /** A client connection to the pipe of that name under this harness's prefix. */
