@@ -100,10 +100,7 @@ public:
             mc->timerFuncIdResponse();
     }
 
-    ~RunningLink()
-    {
-        mc.reset();
-    }
+    ~RunningLink() { mc.reset(); }
 
     bool isRunning() const { return mc->getLinkStatus().state == STATE_RUN; }
 

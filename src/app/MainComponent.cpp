@@ -1,6 +1,7 @@
+#include "app/MainComponent.h"
+
 #include "app/LinkPlatform.h"
 #include "app/LyrLinkSysMgrLog.h"
-#include "app/MainComponent.h"
 #include "ipc/LyrLinkIPCServer.h"
 #include "netenv/LyrLinkNetworkAccess.h"
 #include "transport/LyrLinkSysMgrTCP.h"
