@@ -8,19 +8,19 @@
 // messages on the message thread. The link lock (re-entrant) serialises them: every frame handler,
 // timer job and link-changing request holds it for its whole run. m_ipcs has its own lock, taken
 // after the link lock where both are held.
+//
+// Only what the class itself needs is included here; the subsystems it owns are declared, and each
+// file includes the headers of the subsystems it uses.
 #pragma once
 
-#include "app/LinkPlatform.h"
-#include "app/LyrLinkSysMgrLog.h"
 #include "app/LyrLinkSysMgrTimer.h"
 #include "app/TimerDispatch.h"
-#include "ipc/LyrLinkIPCServer.h"
+#include "ipc/IpcList.h"
 #include "link/FrameFormat.h"
 #include "link/LinkRecords.h"
 #include "link/LinkTimings.h"
-#include "netenv/LyrLinkNetworkAccess.h"
+#include "transport/Ipv4.h"
 #include "transport/LyrLinkNetworkAccessCallback.h"
-#include "transport/LyrLinkSysMgrTCP.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -29,6 +29,13 @@
 
 namespace lyrlink
 {
+
+class LinkPlatform;
+class LyrLinkIPCServer;
+class LyrLinkNetworkAccess;
+class LyrLinkSysMgrLog;
+class LyrLinkSysMgrTCP;
+struct RequestFields;
 
 constexpr int kAppMonitorMaxMisses = 4;
 constexpr int kWirelessGraceAfterOperational = 180;

@@ -2,7 +2,11 @@
 // also go out from the receive threads, which hold the link lock while they notify. Sends never
 // happen under the m_ipcs lock: each element is read under it and then used from a reference of
 // its own, so a connection removed meanwhile lives until that send is over.
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
+#include "ipc/ProcMsg.h"
 
 namespace lyrlink
 {

@@ -5,7 +5,11 @@
 // Every operation here holds the link lock for its whole run (linkUpFunc runs under its caller's).
 // Timer jobs stop their own timer first and restart a timer only explicitly, with the period read at
 // that moment, so each start fires exactly once.
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/ProcMsg.h"
+#include "netenv/LyrLinkNetworkAccess.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -102,7 +106,7 @@ bool MainComponent::linkUpFunc (ByteView frame)
     if (m_linkStatus.state != STATE_IDLE)
         return true;
 
-    std::srand (static_cast<unsigned> (std::time (nullptr)));
+    m_platform.getRandom().seed (static_cast<unsigned> (std::time (nullptr)));
     std::memset (m_linkStatus.bssid, 0, sizeof (m_linkStatus.bssid));
     m_linkStatus.apconnected = 0;
 

@@ -3,7 +3,10 @@
 // link down on the first that fires. It holds the link lock for the whole run, queries included,
 // so the network record it reads (written only by link-up under the same lock) cannot change
 // under it.
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/ProcMsg.h"
+#include "netenv/LyrLinkNetworkAccess.h"
 
 #include <algorithm>
 

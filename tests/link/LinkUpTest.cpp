@@ -2,6 +2,8 @@
 // rotation, completion, the back-offs, duplication, the defence of the own id, reject and reset.
 #include "link/LinkScenario.h"
 
+#include <ctime>
+
 using namespace lyrlink;
 using namespace lyrlink::test;
 
@@ -682,6 +684,25 @@ TEST_F (LinkUp, LinkUpIsRefusedWithoutLinkPermit)
     EXPECT_TRUE (h.logged ("MainComponent::linkUpFunc NG Pipe not connect"));
     EXPECT_EQ (status().state, STATE_IDLE);
     EXPECT_TRUE (h.sent().empty());
+}
+
+TEST_F (LinkUp, OnlyALinkUpThatGetsPastTheGatesSeedsTheGeneratorWithTheTime)
+{
+    addWiredInterface();
+    h.request (0, KIND_PROCESS_CONNECT, kClientPid);
+    send (wiredPlayer());
+    ASSERT_TRUE (h.logged ("MainComponent::linkUpFunc NG Pipe not connect"));
+    EXPECT_TRUE (h.platform.random.seeds().empty()) << "a refused link-up seeds nothing";
+
+    h.request (h.mc->getConnections().size() - 1, KIND_LINK_PERMIT, kClientPid);
+    const auto before = static_cast<unsigned> (std::time (nullptr));
+    send (wiredPlayer());
+    const auto after = static_cast<unsigned> (std::time (nullptr));
+    ASSERT_EQ (status().state, STATE_DISCOVERY);
+    const auto seeds = h.platform.random.seeds();
+    ASSERT_EQ (seeds.size(), 1u);
+    EXPECT_GE (seeds[0], before);
+    EXPECT_LE (seeds[0], after);
 }
 
 TEST_F (LinkUp, LinkUpIsRefusedWhenNoInterfaceHoldsTheSender)
