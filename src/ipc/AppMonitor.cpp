@@ -1,7 +1,10 @@
 // The client application monitor (timer 8): every 30 s it looks up the process of every listed
 // client and asks the application to quit after repeated misses. One counter serves all clients
 // and each client found resets it, so it only grows by misses after the last client found.
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
 
 namespace lyrlink
 {
@@ -16,9 +19,9 @@ void MainComponent::timerFuncAppMonitor()
     const juce::ScopedLock sl (m_linkLock);
     m_appMonitorTimer->stopTimer();
 
-    // Index 0 is the master pipe, which has no client process. The count is read afresh each
-    // step and each element under the list's own lock.
-    for (int index = 1; index < m_ipcs.size(); ++index)
+    // The master pipe has no client process. The count is read afresh each step and each element
+    // under the list's own lock.
+    for (int index = IpcList::kFirstClientIndex; index < m_ipcs.size(); ++index)
     {
         const auto connection = m_ipcs.get (index);
         if (connection == nullptr)

@@ -69,19 +69,9 @@ std::string Manager::describe() const
 }
 
 //==============================================================================
-LinkStatus Received::linkStatus() const
-{
-    LinkStatus s;
-    std::memcpy (&s, msg.data, sizeof (s));
-    return s;
-}
+LinkStatus Received::linkStatus() const { return recordOf<LinkStatus> (msg); }
 
-DeviceEntry Received::device() const
-{
-    DeviceEntry e;
-    std::memcpy (&e, msg.data, sizeof (e));
-    return e;
-}
+DeviceEntry Received::device() const { return recordOf<DeviceEntry> (msg); }
 
 bool Received::isLinkStatusChanged (uint8_t state) const
 {
@@ -503,7 +493,7 @@ void TcpConnection::close()
 }
 
 //==============================================================================
-LinkScenario::LinkScenario (const std::string& name, const std::string& managerCidr, const std::string& equipmentCidr)
+E2eScenario::E2eScenario (const std::string& name, const std::string& managerCidr, const std::string& equipmentCidr)
     : net (uniqueName (name), managerCidr, equipmentCidr)
 {
     m_prefixLength = equipmentCidr.substr (equipmentCidr.find ('/'));
@@ -523,7 +513,7 @@ LinkScenario::LinkScenario (const std::string& name, const std::string& managerC
         m_problem = std::string ("the client could not connect: ") + client::describe (s) + "\n" + manager->describe();
 }
 
-bool LinkScenario::startSimulator (const std::vector<std::string>& devices, const std::vector<std::string>& extraArgs)
+bool E2eScenario::startSimulator (const std::vector<std::string>& devices, const std::vector<std::string>& extraArgs)
 {
     std::vector<std::string> args;
     for (const auto& d : devices)
@@ -548,14 +538,14 @@ bool LinkScenario::startSimulator (const std::vector<std::string>& devices, cons
     return sim->waitFor ([] (const SimLine& l) { return l.get ("dir") == "info"; }, kStepTimeout) >= 0;
 }
 
-int LinkScenario::waitForLinkState (uint8_t state, int id, std::chrono::milliseconds timeout, size_t from) const
+int E2eScenario::waitForLinkState (uint8_t state, int id, std::chrono::milliseconds timeout, size_t from) const
 {
     return client->waitFor (
         [&] (const Received& r) { return r.isLinkStatusChanged (state) && (id == 0 || r.linkStatus().id == id); },
         timeout, from);
 }
 
-std::string LinkScenario::describe() const
+std::string E2eScenario::describe() const
 {
     std::string s;
     if (manager != nullptr)

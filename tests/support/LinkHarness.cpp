@@ -5,19 +5,9 @@
 namespace lyrlink::test
 {
 
-LinkStatus PipeMessage::linkStatus() const
-{
-    LinkStatus s;
-    std::memcpy (&s, msg.data, sizeof (s));
-    return s;
-}
+LinkStatus PipeMessage::linkStatus() const { return recordOf<LinkStatus> (msg); }
 
-DeviceEntry PipeMessage::device() const
-{
-    DeviceEntry d;
-    std::memcpy (&d, msg.data, sizeof (d));
-    return d;
-}
+DeviceEntry PipeMessage::device() const { return recordOf<DeviceEntry> (msg); }
 
 //==============================================================================
 LinkHarness::LinkHarness (const std::function<void (FakePlatform&)>& configure)
@@ -117,6 +107,15 @@ void LinkHarness::clearPipeMessages()
 {
     const std::lock_guard<std::mutex> g (platform.pipes->lock);
     platform.pipes->written.clear();
+}
+
+std::vector<uint32_t> LinkHarness::listedPids() const
+{
+    std::vector<uint32_t> pids;
+    for (int i = 0; i < mc->getConnections().size(); ++i)
+        if (auto c = mc->getConnections().get (i))
+            pids.push_back (c->pid);
+    return pids;
 }
 
 std::vector<LogLine> LinkHarness::log() const

@@ -3,7 +3,11 @@
 // every frame sent, every pipe message and every log line with its virtual time.
 #pragma once
 
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
+#include "netenv/LyrLinkNetworkAccess.h"
+#include "transport/LyrLinkSysMgrTCP.h"
 #include "ipc/ProcMsg.h"
 #include "support/FakePlatform.h"
 #include "support/TestFrames.h"
@@ -38,8 +42,8 @@ public:
     explicit LinkHarness (const std::function<void (FakePlatform&)>& configure = {});
     ~LinkHarness();
 
-    VirtualScheduler scheduler;  // first: timers made by the component must see it
     FakePlatform platform;
+    VirtualScheduler& scheduler = platform.scheduler;
     std::unique_ptr<MainComponent> mc;
 
     /** A datagram from source through the endpoint's receive and filter, on this thread. */
@@ -58,6 +62,8 @@ public:
     /** Messages written to per-client pipes (notifications), in order. */
     std::vector<PipeMessage> notifications() const;
     void clearPipeMessages();
+    /** The pid of every listed connection, master first. */
+    std::vector<uint32_t> listedPids() const;
 
     std::vector<LogLine> log() const;
     std::vector<std::string> logTexts() const;

@@ -2,6 +2,7 @@
 // for printing. Everything here works on plain bytes: no sockets, no clock.
 #pragma once
 
+#include "client/LinkFormat.h"
 #include "link/FrameFormat.h"
 #include "transport/Ipv4.h"
 
@@ -103,6 +104,7 @@ std::string frameTypeName (uint8_t type, uint8_t subType);
 
 FrameSummary describeFrame (ByteView datagram);
 
-std::string formatMac (const uint8_t* mac);
+/** "02:00:0a:32:00:0b", as the client library writes MAC addresses. */
+using lyrlink::client::formatMac;
 
 } // namespace lyrlinksim
