@@ -53,6 +53,7 @@ void startInput (const StartFlags& flags)
     h.clearSent();
     h.clearPipeMessages();
     h.clearLog();
+    h.scheduler.clearEvents();
 
     if (flags.phase == 0)
         return;
