@@ -9,6 +9,7 @@
 #include "app/MainComponent.h"
 #include "ipc/ProcMsg.h"
 #include "support/FakePlatform.h"
+#include "support/TestFrames.h"
 
 #include <benchmark/benchmark.h>
 
@@ -54,22 +55,10 @@ const Ipv4 kOwnIp = makeIpv4 (192, 168, 1, 20);
 const Ipv4 kNetmask = makeIpv4 (255, 255, 255, 0);
 constexpr uint32_t kClientPid = 4242;
 
+/** A ConfigNotify from the player with that id. */
 std::vector<uint8_t> configNotify (uint8_t id, Ipv4 ip, const std::array<uint8_t, 6>& mac)
 {
-    std::vector<uint8_t> f (kConfigNotifyLength, 0);
-    std::memcpy (f.data(), kFrameMagic, sizeof (kFrameMagic));
-    f[10] = FRAME_CONFIG_NOTIFY;
-    std::memcpy (f.data() + 12, "DKP-3000", 8);
-    f[32] = 1;
-    f[33] = 3;
-    f[35] = static_cast<uint8_t> (kConfigNotifyLength);
-    f[36] = id;
-    f[37] = 1;
-    std::memcpy (f.data() + 38, mac.data(), 6);
-    ipv4ToOctets (ip, f.data() + 44);
-    f[52] = 1;
-    f[53] = 8;
-    return f;
+    return test::FrameBuilder::configNotify (id, 1, ip, mac);
 }
 
 std::array<uint8_t, 6> macOf (uint8_t id) { return { 0xAA, 0, 0, 0, 0, id }; }

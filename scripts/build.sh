@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or build-asan/ with --sanitize). Prints the build folder.
+# Configures and builds into build/ (build-asan/ with --sanitize, build-tsan/ with --tsan).
+# Prints the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,6 +9,9 @@ extra=()
 if [ "${1:-}" = "--sanitize" ]; then
     dir=build-asan
     extra+=(-DLYRLINK_SANITIZE=ON -DLYRLINK_BENCHMARKS=OFF)
+elif [ "${1:-}" = "--tsan" ]; then
+    dir=build-tsan
+    extra+=(-DLYRLINK_TSAN=ON -DLYRLINK_BENCHMARKS=OFF)
 fi
 if command -v ccache >/dev/null 2>&1; then
     # Checkouts in other folders share compiled objects (JUCE's modules above all).

@@ -1,5 +1,7 @@
 #include "app/LyrLinkSysMgrApplication.h"
 
+#include "app/native/QuitSignals_linux.h"
+
 namespace lyrlink
 {
 
@@ -29,10 +31,14 @@ void LyrLinkSysMgrApplication::initialise (const juce::String&)
 {
     m_platform = createLinuxPlatform();
     m_window = std::make_unique<LyrLinkSysMgrWindow> (*m_platform, isDisplayAvailable());
+    // The message manager exists now; a quit signal that came during start-up is posted here
+    // and handled once the dispatch loop runs, like any later one.
+    startDeliveringQuitSignals();
 }
 
 void LyrLinkSysMgrApplication::shutdown()
 {
+    stopDeliveringQuitSignals();
     m_window.reset();
     m_platform.reset();
 }

@@ -12,10 +12,18 @@ namespace lyrlink::client
 namespace
 {
 
-std::string jsonString (const std::string& s)
+bool carriesLinkStatus (int32_t kind)
+{
+    return kind == KIND_LINK_STATUS_CHANGED || kind == KIND_LINK_REJECTED || kind == KIND_AP_DEVICE_LINK_UP
+        || kind == KIND_CONFIG_SEEN_WHILE_SUSPENDED;
+}
+
+} // namespace
+
+std::string quoteEscaped (const std::string& raw, const char* escapeFormat)
 {
     std::string out = "\"";
-    for (const unsigned char c : s)
+    for (const unsigned char c : raw)
     {
         if (c == '"' || c == '\\')
         {
@@ -25,7 +33,7 @@ std::string jsonString (const std::string& s)
         else if (c < 0x20 || c >= 0x7F)
         {
             char b[8];
-            std::snprintf (b, sizeof (b), "\\u%04x", c);
+            std::snprintf (b, sizeof (b), escapeFormat, c);
             out += b;
         }
         else
@@ -36,27 +44,7 @@ std::string jsonString (const std::string& s)
     return out + "\"";
 }
 
-LinkStatus linkStatusOf (const ProcMsg& msg)
-{
-    LinkStatus s;
-    std::memcpy (&s, msg.data, sizeof (s));
-    return s;
-}
-
-DeviceEntry deviceOf (const ProcMsg& msg)
-{
-    DeviceEntry d;
-    std::memcpy (&d, msg.data, sizeof (d));
-    return d;
-}
-
-bool carriesLinkStatus (int32_t kind)
-{
-    return kind == KIND_LINK_STATUS_CHANGED || kind == KIND_LINK_REJECTED || kind == KIND_AP_DEVICE_LINK_UP
-        || kind == KIND_CONFIG_SEEN_WHILE_SUSPENDED;
-}
-
-} // namespace
+std::string quoteJson (const std::string& raw) { return quoteEscaped (raw, "\\u%04x"); }
 
 const char* linkStateName (uint8_t state) noexcept
 {
@@ -146,12 +134,12 @@ std::string formatLinkStatusText (const LinkStatus& s)
 std::string formatLinkStatusJson (const LinkStatus& s)
 {
     std::ostringstream o;
-    o << "{\"state\":" << int (s.state) << ",\"stateName\":" << jsonString (linkStateName (s.state))
+    o << "{\"state\":" << int (s.state) << ",\"stateName\":" << quoteJson (linkStateName (s.state))
       << ",\"id\":" << int (s.id) << ",\"idClaimed\":" << int (s.idClaimed) << ",\"reqid\":" << int (s.reqid)
-      << ",\"type\":" << int (s.type) << ",\"ip\":" << jsonString (formatIp (s.ip))
-      << ",\"mac\":" << jsonString (formatMac (s.mac)) << ",\"netmask\":" << jsonString (formatIp (s.netmask))
-      << ",\"linkif\":" << int (s.linkif) << ",\"interface\":" << jsonString (interfaceKindName (s.linkif))
-      << ",\"devcount\":" << int (s.devcount) << ",\"bssid\":" << jsonString (formatMac (s.bssid))
+      << ",\"type\":" << int (s.type) << ",\"ip\":" << quoteJson (formatIp (s.ip))
+      << ",\"mac\":" << quoteJson (formatMac (s.mac)) << ",\"netmask\":" << quoteJson (formatIp (s.netmask))
+      << ",\"linkif\":" << int (s.linkif) << ",\"interface\":" << quoteJson (interfaceKindName (s.linkif))
+      << ",\"devcount\":" << int (s.devcount) << ",\"bssid\":" << quoteJson (formatMac (s.bssid))
       << ",\"apmode\":" << int (s.apmode) << ",\"apconnected\":" << int (s.apconnected)
       << ",\"discoverycnt\":" << int (s.discoverycnt) << ",\"idcnt\":" << int (s.idcnt)
       << ",\"inusecnt\":" << int (s.inusecnt) << ",\"compaticnt\":" << int (s.compaticnt)
@@ -174,9 +162,9 @@ std::string formatDeviceText (int id, const DeviceEntry& d)
 std::string formatDeviceJson (int id, const DeviceEntry& d)
 {
     std::ostringstream o;
-    o << "{\"id\":" << id << ",\"state\":" << int (d.state) << ",\"stateName\":" << jsonString (deviceStateName (d.state))
-      << ",\"type\":" << int (d.type) << ",\"ip\":" << jsonString (formatIp (d.ip))
-      << ",\"mac\":" << jsonString (formatMac (d.mac)) << ",\"cfg1\":" << int (d.cfg1) << ",\"cfg17\":" << int (d.cfg17)
+    o << "{\"id\":" << id << ",\"state\":" << int (d.state) << ",\"stateName\":" << quoteJson (deviceStateName (d.state))
+      << ",\"type\":" << int (d.type) << ",\"ip\":" << quoteJson (formatIp (d.ip))
+      << ",\"mac\":" << quoteJson (formatMac (d.mac)) << ",\"cfg1\":" << int (d.cfg1) << ",\"cfg17\":" << int (d.cfg17)
       << "}";
     return o.str();
 }
@@ -230,13 +218,13 @@ std::string formatNotificationText (const std::string& timeText, const ProcMsg& 
     o << (name.empty() ? "kind " + std::to_string (f.kind) : name) << " id " << f.id;
     if (carriesLinkStatus (f.kind))
     {
-        const auto s = linkStatusOf (msg);
+        const auto s = recordOf<LinkStatus> (msg);
         o << ": state " << linkStateName (s.state) << ", own id " << int (s.id) << ", " << interfaceKindName (s.linkif)
           << " " << formatIp (s.ip) << ", devices " << int (s.devcount);
     }
     else if (f.kind == KIND_DEVICE_CHANGED)
     {
-        const auto d = deviceOf (msg);
+        const auto d = recordOf<DeviceEntry> (msg);
         o << ": " << deviceStateName (d.state) << ", type " << int (d.type) << ", " << formatIp (d.ip) << ", "
           << formatMac (d.mac);
     }
@@ -247,12 +235,12 @@ std::string formatNotificationJson (const std::string& timeText, const ProcMsg& 
 {
     const auto f = decodeProcMsg (msg);
     std::ostringstream o;
-    o << "{\"time\":" << jsonString (timeText) << ",\"kind\":" << f.kind << ",\"name\":" << jsonString (notificationName (f.kind))
+    o << "{\"time\":" << quoteJson (timeText) << ",\"kind\":" << f.kind << ",\"name\":" << quoteJson (notificationName (f.kind))
       << ",\"id\":" << f.id << ",\"pid\":" << f.pid << ",\"result\":" << f.result;
     if (carriesLinkStatus (f.kind))
-        o << ",\"status\":" << formatLinkStatusJson (linkStatusOf (msg));
+        o << ",\"status\":" << formatLinkStatusJson (recordOf<LinkStatus> (msg));
     else if (f.kind == KIND_DEVICE_CHANGED)
-        o << ",\"device\":" << formatDeviceJson (f.id, deviceOf (msg));
+        o << ",\"device\":" << formatDeviceJson (f.id, recordOf<DeviceEntry> (msg));
     o << "}";
     return o.str();
 }

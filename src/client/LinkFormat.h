@@ -20,8 +20,15 @@ const char* deviceStateName (uint8_t state) noexcept;
 /** "LinkStatusChanged", "DeviceChanged", ... for a notification kind; empty for others. */
 const char* notificationName (int32_t kind) noexcept;
 
+/** Six octets as "02:00:0a:32:00:0b". */
 std::string formatMac (const uint8_t* mac);
 std::string formatIp (const uint8_t* ip);
+
+/** raw in double quotes, with quotes and backslashes behind a backslash and every byte outside
+    printable ASCII written with escapeFormat (one printf conversion of the byte, "\\x%02x"). */
+std::string quoteEscaped (const std::string& raw, const char* escapeFormat);
+/** A JSON string literal; bytes outside printable ASCII become \u00XX, so the output is ASCII. */
+std::string quoteJson (const std::string& raw);
 
 /** Several lines, one field each, ending in a line break. */
 std::string formatLinkStatusText (const LinkStatus& status);

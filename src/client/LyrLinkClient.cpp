@@ -1,5 +1,7 @@
 #include "client/LyrLinkClient.h"
 
+#include "ipc/native/PipeAddress_linux.h"
+
 #include <chrono>
 #include <cstring>
 
@@ -7,7 +9,6 @@
 #include <cstddef>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace lyrlink::client
@@ -54,11 +55,6 @@ const char* describe (Status status) noexcept
     return "unknown";
 }
 
-std::string clientPipeName (uint32_t pid)
-{
-    return std::string (kPipeBaseName) + std::to_string (static_cast<int32_t> (pid));
-}
-
 //==============================================================================
 PipeClient::PipeClient (std::string scope) : m_scope (std::move (scope)) {}
 
@@ -75,13 +71,9 @@ void PipeClient::close()
 Status PipeClient::open (const std::string& name, int timeoutMs)
 {
     close();
-    const std::string full = m_scope + name;
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    if (full.empty() || full.size() > sizeof (address.sun_path) - 1)
+    const auto address = makePipeSocketAddress (m_scope + name);
+    if (! address.isValid())
         return Status::noManager;
-    std::memcpy (address.sun_path + 1, full.data(), full.size());
-    const auto length = static_cast<socklen_t> (offsetof (sockaddr_un, sun_path) + 1 + full.size());
 
     const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
@@ -90,7 +82,7 @@ Status PipeClient::open (const std::string& name, int timeoutMs)
     const auto deadline = Clock::now() + std::chrono::milliseconds (timeoutMs);
     for (;;)
     {
-        if (::connect (fd, reinterpret_cast<const sockaddr*> (&address), length) == 0)
+        if (::connect (fd, address.get(), address.length) == 0)
             break;
         const int error = errno;
         if (error == EINTR)
@@ -167,7 +159,8 @@ Status PipeClient::receive (ProcMsg& msg, int timeoutMs)
         if (m_pending.size() >= kPipeHeaderSize)
         {
             // The manager only ever sends whole 1296-byte records.
-            if (readLe32 (m_pending.data()) != PIPE_MAGIC || readLe32 (m_pending.data() + 4) != sizeof (ProcMsg))
+            uint32_t length = 0;
+            if (! isAcceptablePipeHeader (m_pending.data(), length) || length != sizeof (ProcMsg))
                 return Status::malformed;
             if (m_pending.size() >= frameSize)
             {
@@ -255,7 +248,7 @@ Status ManagerClient::getLinkStatus (LinkStatus& status)
     ProcMsg reply;
     const auto s = request (makeProcMsg (KIND_GET_LINK_STATUS, static_cast<uint32_t> (::getpid()), 0, 0), reply);
     if (s == Status::ok)
-        std::memcpy (&status, reply.data, sizeof (status));
+        status = recordOf<LinkStatus> (reply);
     return s;
 }
 
@@ -264,7 +257,7 @@ Status ManagerClient::getDevice (int id, DeviceEntry& entry)
     ProcMsg reply;
     const auto s = request (makeProcMsg (KIND_GET_DEVICE, static_cast<uint32_t> (::getpid()), id, 0), reply);
     if (s == Status::ok)
-        std::memcpy (&entry, reply.data, sizeof (entry));
+        entry = recordOf<DeviceEntry> (reply);
     else if (s == Status::refused)
         m_lastError = "no device id " + std::to_string (id) + " (ids are 1 to 80)";
     return s;
@@ -275,7 +268,7 @@ Status ManagerClient::getDeviceList (PeerTable& table)
     ProcMsg reply;
     const auto s = request (makeProcMsg (KIND_GET_DEVICE_LIST, static_cast<uint32_t> (::getpid()), 0, 0), reply);
     if (s == Status::ok)
-        std::memcpy (table.data(), reply.data, sizeof (table));
+        table = recordOf<PeerTable> (reply);
     return s;
 }
 

@@ -30,8 +30,8 @@ enum class Status
 /** A short English description of a status. */
 const char* describe (Status status) noexcept;
 
-/** The pipe name of a client process: "LyrLinkSysMgrPIPE" and the id in decimal. */
-std::string clientPipeName (uint32_t pid);
+/** The pipe name of a client process, as the manager forms it. */
+using lyrlink::clientPipeName;
 
 class PipeClient
 {

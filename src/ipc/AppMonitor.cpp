@@ -16,9 +16,9 @@ void MainComponent::timerFuncAppMonitor()
     const juce::ScopedLock sl (m_linkLock);
     m_appMonitorTimer->stopTimer();
 
-    // Index 0 is the master pipe, which has no client process. The count is read afresh each
-    // step and each element under the list's own lock.
-    for (int index = 1; index < m_ipcs.size(); ++index)
+    // The master pipe has no client process. The count is read afresh each step and each element
+    // under the list's own lock.
+    for (int index = IpcList::kFirstClientIndex; index < m_ipcs.size(); ++index)
     {
         const auto connection = m_ipcs.get (index);
         if (connection == nullptr)

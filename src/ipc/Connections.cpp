@@ -1,20 +1,11 @@
-// The pipe connections of MainComponent: the master pipe made at start-up (always index 0) and one
-// pipe per client process, in the order of their ProcessConnect. Runs on the message thread.
+// The pipe connections of MainComponent: the master pipe made at start-up and one pipe per client
+// process, in the order of their ProcessConnect (see IpcList). Runs on the message thread.
 #include "app/MainComponent.h"
 
 #include <string>
 
 namespace lyrlink
 {
-
-namespace
-{
-/** "LyrLinkSysMgrPIPE" and the process id as "%d" formats it. */
-std::string clientPipeName (uint32_t pid)
-{
-    return std::string (kPipeBaseName) + std::to_string (static_cast<int32_t> (pid));
-}
-} // namespace
 
 void MainComponent::createMasterPipe()
 {
@@ -56,10 +47,8 @@ bool MainComponent::removePipe (uint32_t pid)
 {
     static constexpr const char* name = "MainComponent::removePipe";
 
-    // The master pipe is where every client makes first contact and is never removed: a request
-    // naming process id 0 is treated like one naming a process that no client has.
-    auto isMaster = [] (const IpcList::Connection& c) { return c->getPipeName() == kPipeBaseName; };
-
+    // The master pipe is where every client makes first contact and is never removed: both
+    // passes start at the first client.
     auto takeOut = [this] (int index) {
         auto removed = m_ipcs.remove (index);
         // A sender on another thread may still hold it; cutting the pipe now frees the name and
@@ -69,10 +58,10 @@ bool MainComponent::removePipe (uint32_t pid)
         return removed;
     };
 
-    for (int i = 0; i < m_ipcs.size(); ++i)
+    for (int i = IpcList::kFirstClientIndex; i < m_ipcs.size(); ++i)
     {
         const auto c = m_ipcs.get (i);
-        if (c != nullptr && ! isMaster (c) && c->pid == pid)
+        if (c != nullptr && c->pid == pid)
         {
             takeOut (i);
             m_log->write ("%s OK size = %d", name, m_ipcs.size());
@@ -80,11 +69,12 @@ bool MainComponent::removePipe (uint32_t pid)
         }
     }
 
-    // No client has that id: the oldest client goes instead.
-    for (int i = 0; i < m_ipcs.size(); ++i)
+    // No client has that id: the oldest client goes instead, passing over any that connected
+    // under process id 0 (those go only when 0 is named).
+    for (int i = IpcList::kFirstClientIndex; i < m_ipcs.size(); ++i)
     {
         const auto c = m_ipcs.get (i);
-        if (c != nullptr && ! isMaster (c) && c->pid != 0)
+        if (c != nullptr && c->pid != 0)
         {
             const uint32_t removedPid = c->pid;
             takeOut (i);

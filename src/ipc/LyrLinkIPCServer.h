@@ -92,6 +92,13 @@ class IpcList
 public:
     using Connection = std::shared_ptr<LyrLinkIPCServer>;
 
+    /** The index of the oldest client; the master pipe is the one element before it. The master
+        is listed at start-up, before any request can arrive, and never removed, and clients are
+        only added by requests that came in on a listed pipe: so while any client is listed the
+        master is at index 0, and without a master the list stays empty. Every walk over the
+        clients starts here. */
+    static constexpr int kFirstClientIndex = 1;
+
     int size() const;
     /** The element at index, or null beyond the end. */
     Connection get (int index) const;

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 namespace lyrlink
 {
@@ -19,6 +21,12 @@ constexpr size_t kPipeReadPiece = 0x10000;
 constexpr int kPipeConnectWaitMs = 2000;
 constexpr int kPipeWriteTimeoutMs = 2000;
 constexpr const char* kPipeBaseName = "LyrLinkSysMgrPIPE";
+
+/** The pipe name of a client process: "LyrLinkSysMgrPIPE" and the process id as "%d" formats it. */
+inline std::string clientPipeName (uint32_t pid)
+{
+    return std::string (kPipeBaseName) + std::to_string (static_cast<int32_t> (pid));
+}
 
 /** Request and notification kinds. */
 enum ProcMsgKind : int32_t
@@ -105,6 +113,17 @@ inline ProcMsg makeProcMsg (int32_t kind, uint32_t pid, int32_t id, uint32_t res
 
 /** The four header fields of any record (requests, replies and notifications alike). */
 inline RequestFields decodeProcMsg (const ProcMsg& msg) noexcept { return decodeRequest (&msg, sizeof (msg)); }
+
+/** The record carried in a message's data (a LinkStatus, a DeviceEntry or the whole PeerTable),
+    copied out since the data field has no alignment of its own. */
+template <typename Record>
+inline Record recordOf (const ProcMsg& msg) noexcept
+{
+    static_assert (std::is_trivially_copyable_v<Record> && sizeof (Record) <= sizeof (ProcMsg::data));
+    Record record;
+    std::memcpy (&record, msg.data, sizeof (record));
+    return record;
+}
 
 /** Sets the pid field of a record (notifications carry the pid of each receiving client). */
 inline void setProcMsgPid (ProcMsg& msg, uint32_t pid) noexcept { writeLe32 (reinterpret_cast<uint8_t*> (&msg) + 4, pid); }

@@ -167,9 +167,9 @@ void MainComponent::notifyMessage (int id, int kind)
         }
     }
 
-    // The master pipe (index 0) gets no notifications; the count is read afresh each step since
-    // the message thread may add or remove clients meanwhile.
-    for (int i = 1; i < m_ipcs.size(); ++i)
+    // The master pipe gets no notifications; the count is read afresh each step since the message
+    // thread may add or remove clients meanwhile.
+    for (int i = IpcList::kFirstClientIndex; i < m_ipcs.size(); ++i)
     {
         const auto connection = m_ipcs.get (i);
         if (connection == nullptr)

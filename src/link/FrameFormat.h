@@ -3,6 +3,8 @@
 // once frameRead has checked that the frame holds everything that handler reads.
 #pragma once
 
+#include "link/FrameLayout.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -11,79 +13,12 @@
 namespace lyrlink
 {
 
-constexpr char kFrameMagic[10] = { 'Q', 's', 'p', 't', '1', 'W', 'm', 'J', 'O', 'L' };
-constexpr size_t kFrameHeaderSize = 36;
 constexpr size_t kMaxDatagramSize = 1472;
-constexpr size_t kModelFieldSize = 20;
 constexpr const char* kOwnModelName = "velantrix";
 constexpr uint8_t kOwnDeviceType = 4;
 constexpr uint8_t kOwnHdrClass = 1;
 constexpr uint8_t kOwnMinorVersion = 3;
 constexpr uint16_t kEquipmentPort = 50000;
-
-#pragma pack(push, 1)
-struct FrameHeader
-{
-    char magic[10];
-    uint8_t frameType;
-    uint8_t frameSubType;
-    char model[kModelFieldSize];
-    uint8_t hdrclass;
-    uint8_t minorver;
-    uint8_t length[2];  // big-endian, header included
-};
-#pragma pack(pop)
-
-static_assert (sizeof (FrameHeader) == kFrameHeaderSize, "FrameHeader is a wire format");
-static_assert (offsetof (FrameHeader, frameType) == 10);
-static_assert (offsetof (FrameHeader, frameSubType) == 11);
-static_assert (offsetof (FrameHeader, model) == 12);
-static_assert (offsetof (FrameHeader, hdrclass) == 32);
-static_assert (offsetof (FrameHeader, minorver) == 33);
-static_assert (offsetof (FrameHeader, length) == 34);
-
-/** Frame types (FrameHeader::frameType). */
-enum FrameType : uint8_t
-{
-    FRAME_DISCOVERY_REQUEST = 0,
-    FRAME_ID_USE = 2,          // sub 0 IdUseRequest, 1 IdSetRequest, 2 IdUseRequestFromBlk
-    FRAME_ID_RESPONSE = 3,     // sub 0 IdUseResponse, 1 IdSetResponse
-    FRAME_TIME_SERVER_REQUEST = 4,
-    FRAME_CONFIG_NOTIFY = 6,
-    FRAME_LEAVE_NOTIFY = 7,
-    FRAME_DISCONNECT = 8,
-    FRAME_REJECT = 9,
-    FRAME_COMPATI_REQUEST = 10,
-    FRAME_RESET_NOTIFY = 11
-};
-
-constexpr uint8_t kLastFrameType = 11;
-
-/** Bytes sent for each frame the manager builds. */
-constexpr size_t kDiscoveryRequestLength = 44;
-constexpr size_t kIdUseRequestLength = 50;
-constexpr size_t kIdUseResponseLength = 39;
-constexpr size_t kConfigNotifyLength = 54;
-constexpr size_t kDisconnectLength = 41;
-constexpr size_t kCompatiRequestLength = 37;
-
-/** The shortest frame whose handler reads everything it needs: header plus the body bytes read.
-    Frames of types that are dropped need only the header. */
-constexpr size_t minimumFrameLength (uint8_t type, uint8_t subType) noexcept
-{
-    switch (type)
-    {
-        case FRAME_DISCOVERY_REQUEST: return 44;
-        case FRAME_ID_USE:
-            return subType == 0 ? 48 : subType == 2 ? 68 : kFrameHeaderSize;
-        case FRAME_ID_RESPONSE: return (subType == 0 || subType == 1) ? 39 : kFrameHeaderSize;
-        case FRAME_TIME_SERVER_REQUEST:
-        case FRAME_LEAVE_NOTIFY:
-        case FRAME_DISCONNECT: return 37;
-        case FRAME_CONFIG_NOTIFY: return subType == 0 ? 54 : kFrameHeaderSize;
-        default: return kFrameHeaderSize;
-    }
-}
 
 /** A read-only view of received bytes, valid only during the call that delivered them. */
 class ByteView
@@ -119,11 +54,52 @@ private:
 };
 
 /** Header fields of a received frame. */
-inline uint8_t frameType (ByteView f) noexcept { return f[10]; }
-inline uint8_t frameSubType (ByteView f) noexcept { return f[11]; }
-inline uint8_t frameHdrClass (ByteView f) noexcept { return f[32]; }
-inline uint8_t frameMinorVersion (ByteView f) noexcept { return f[33]; }
+inline uint8_t frameType (ByteView f) noexcept { return f[offsetof (FrameHeader, frameType)]; }
+inline uint8_t frameSubType (ByteView f) noexcept { return f[offsetof (FrameHeader, frameSubType)]; }
+inline uint8_t frameHdrClass (ByteView f) noexcept { return f[offsetof (FrameHeader, hdrclass)]; }
+inline uint8_t frameMinorVersion (ByteView f) noexcept { return f[offsetof (FrameHeader, minorver)]; }
 inline ByteView frameBody (ByteView f) noexcept { return f.from (kFrameHeaderSize); }
+
+/** A one-byte field of a received body. Only fields marked read are accepted: minimumFrameLength
+    covers exactly those, so a handler that frameRead called never reads past the received bytes. */
+template <const FrameField& field>
+uint8_t bodyByte (ByteView body) noexcept
+{
+    static_assert (field.size == 1, "a one-byte field");
+    static_assert (field.read, "a field that minimumFrameLength does not cover");
+    return body[field.offset];
+}
+
+/** The first byte of a wider field of a received body (an address), under the same rule. */
+template <const FrameField& field>
+const uint8_t* bodyBytes (ByteView body) noexcept
+{
+    static_assert (field.read, "a field that minimumFrameLength does not cover");
+    return body.data() + field.offset;
+}
+
+/** Writes a one-byte field of a body being built. */
+template <const FrameField& field>
+void putBodyByte (uint8_t* body, uint8_t value) noexcept
+{
+    static_assert (field.size == 1, "a one-byte field");
+    body[field.offset] = value;
+}
+
+/** Writes a wider field of a body being built from an array of exactly its width. */
+template <const FrameField& field, size_t N>
+void putBodyBytes (uint8_t* body, const uint8_t (&value)[N]) noexcept
+{
+    static_assert (N == field.size, "the value must fill the field");
+    std::memcpy (body + field.offset, value, N);
+}
+
+template <const FrameField& field, size_t N>
+void putBodyBytes (uint8_t* body, const std::array<uint8_t, N>& value) noexcept
+{
+    static_assert (N == field.size, "the value must fill the field");
+    std::memcpy (body + field.offset, value.data(), N);
+}
 
 /** The model field as text of at most 20 bytes, NUL-terminated even when the field holds no NUL. */
 struct ModelName
@@ -136,7 +112,7 @@ inline ModelName frameModel (ByteView f) noexcept
     ModelName m;
     for (size_t i = 0; i < kModelFieldSize; ++i)
     {
-        const auto c = static_cast<char> (f[12 + i]);
+        const auto c = static_cast<char> (f[offsetof (FrameHeader, model) + i]);
         if (c == 0)
             break;
         m.text[i] = c;

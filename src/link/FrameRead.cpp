@@ -44,10 +44,10 @@ void MainComponent::frameRead (const uint8_t*, ByteView frame)
     if (suspended.load (std::memory_order_acquire) != 0)
     {
         // While suspended the clients only hear which devices announce themselves.
-        if (type == FRAME_CONFIG_NOTIFY && body.holds (1))
+        if (type == FRAME_CONFIG_NOTIFY && body.holds (ConfigNotifyBody::id.end()))
         {
             const juce::ScopedLock lock (m_linkLock);
-            notifyMessage (body[0], KIND_CONFIG_SEEN_WHILE_SUSPENDED);
+            notifyMessage (bodyByte<ConfigNotifyBody::id> (body), KIND_CONFIG_SEEN_WHILE_SUSPENDED);
         }
         return;
     }
@@ -79,7 +79,7 @@ void MainComponent::frameRead (const uint8_t*, ByteView frame)
         case FRAME_ID_USE:
             if (subType == 0)
             {
-                if (m_linkStatus.state == STATE_RUN && body[10] == m_linkStatus.id)
+                if (m_linkStatus.state == STATE_RUN && bodyByte<IdRequestBody::id> (body) == m_linkStatus.id)
                     frameSendIdUseResponse (body);
             }
             else if (subType == 2)
@@ -107,7 +107,7 @@ void MainComponent::frameRead (const uint8_t*, ByteView frame)
         case FRAME_LEAVE_NOTIFY:
         case FRAME_DISCONNECT:
         {
-            const int id = body[0];
+            const int id = bodyByte<DisconnectBody::id> (body);  // LeaveNotify: the same byte
             if (isDeviceId (id) && removesPeersOnLeave (m_linkStatus.state))
                 deletePeer (id);
             break;

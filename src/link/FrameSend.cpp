@@ -11,9 +11,9 @@ namespace lyrlink
 
 namespace
 {
-constexpr uint8_t kIdRequestTrailer = 1;  // IdUseRequest and IdSetRequest body byte 13
+constexpr uint8_t kIdRequestTrailer = 1;  // IdUseRequest and IdSetRequest trailer
 constexpr uint8_t kStatusInUse = 1;       // IdUseResponse statuscode: the id is in use
-constexpr uint8_t kConfigNotifyCfg17 = 8; // ConfigNotify body byte 17
+constexpr uint8_t kConfigNotifyCfg17 = 8; // ConfigNotify cfg17
 
 uint8_t* bodyOf (SendBuffer& buffer) noexcept { return buffer.data() + kFrameHeaderSize; }
 
@@ -21,21 +21,22 @@ uint8_t* bodyOf (SendBuffer& buffer) noexcept { return buffer.data() + kFrameHea
 void writeFrameHead (SendBuffer& buffer, uint8_t type, uint8_t subType, size_t length) noexcept
 {
     const uint8_t typeAndSubType[2] { type, subType };
-    std::memcpy (buffer.data() + 10, typeAndSubType, sizeof (typeAndSubType));
-    buffer[34] = static_cast<uint8_t> (length >> 8);
-    buffer[35] = static_cast<uint8_t> (length & 0xff);
+    static_assert (offsetof (FrameHeader, frameSubType) == offsetof (FrameHeader, frameType) + 1);
+    std::memcpy (buffer.data() + offsetof (FrameHeader, frameType), typeAndSubType, sizeof (typeAndSubType));
+    buffer[offsetof (FrameHeader, length)] = static_cast<uint8_t> (length >> 8);
+    buffer[offsetof (FrameHeader, length) + 1] = static_cast<uint8_t> (length & 0xff);
 }
 
-/** The body shared by IdUseRequest and IdSetRequest; byte 10 is the id asked for. */
+/** The body shared by IdUseRequest and IdSetRequest; id is the id asked for. */
 void writeIdRequestBody (SendBuffer& buffer, const LinkStatus& status, uint8_t id) noexcept
 {
     auto* body = bodyOf (buffer);
-    std::memcpy (body, status.ip, 4);
-    std::memcpy (body + 4, status.mac, 6);
-    body[10] = id;
-    body[11] = static_cast<uint8_t> (status.idcnt + 1);
-    body[12] = status.type;
-    body[13] = kIdRequestTrailer;
+    putBodyBytes<IdRequestBody::ip> (body, status.ip);
+    putBodyBytes<IdRequestBody::mac> (body, status.mac);
+    putBodyByte<IdRequestBody::id> (body, id);
+    putBodyByte<IdRequestBody::requestNumber> (body, static_cast<uint8_t> (status.idcnt + 1));
+    putBodyByte<IdRequestBody::type> (body, status.type);
+    putBodyByte<IdRequestBody::trailer> (body, kIdRequestTrailer);
 }
 
 /** Unicast of the first length bytes to the four octets at address, UDP port 50000. An address
@@ -76,9 +77,9 @@ void MainComponent::frameSendDiscoveryRequest()
     const juce::ScopedLock sl (m_linkLock);
     writeFrameHead (m_sendBuffer, FRAME_DISCOVERY_REQUEST, 0, kDiscoveryRequestLength);
     auto* body = bodyOf (m_sendBuffer);
-    body[0] = static_cast<uint8_t> (m_linkStatus.discoverycnt + 1);
-    body[1] = m_linkStatus.type;
-    std::memcpy (body + 2, m_linkStatus.mac, 6);
+    putBodyByte<DiscoveryRequestBody::requestNumber> (body, static_cast<uint8_t> (m_linkStatus.discoverycnt + 1));
+    putBodyByte<DiscoveryRequestBody::type> (body, m_linkStatus.type);
+    putBodyBytes<DiscoveryRequestBody::mac> (body, m_linkStatus.mac);
 
     // A failed send leaves the counter, so the next discovery tick repeats the same request.
     if (sendBroadcastFrame (kDiscoveryRequestLength, "MainComponent::frameSendDiscoveryRequest"))
@@ -109,35 +110,39 @@ void MainComponent::frameSendIdUseResponse (ByteView requestBody)
 {
     const juce::ScopedLock sl (m_linkLock);
     // frameRead passes only bodies that hold the requester's address, the id and the request
-    // number (bytes 0 to 11); anything shorter is not answered.
-    if (! requestBody.holds (12))
+    // number; anything shorter is not answered.
+    if (! requestBody.holds (IdRequestBody::readEnd))
         return;
 
     writeFrameHead (m_sendBuffer, FRAME_ID_RESPONSE, 0, kIdUseResponseLength);
     auto* body = bodyOf (m_sendBuffer);
-    body[0] = requestBody[10];
-    body[1] = requestBody[11];
-    body[2] = kStatusInUse;
+    putBodyByte<IdResponseBody::id> (body, bodyByte<IdRequestBody::id> (requestBody));
+    putBodyByte<IdResponseBody::requestNumber> (body, bodyByte<IdRequestBody::requestNumber> (requestBody));
+    putBodyByte<IdResponseBody::statuscode> (body, kStatusInUse);
 
     // The answer goes to the address the request names, not to the datagram's source.
-    if (sendUnicast (m_networkAccess.get(), requestBody.data(), m_sendBuffer, kIdUseResponseLength) < 0)
+    if (sendUnicast (m_networkAccess.get(), bodyBytes<IdRequestBody::ip> (requestBody), m_sendBuffer,
+                     kIdUseResponseLength)
+        < 0)
         m_log->write ("%s FrameSend ", "MainComponent::frameSendIdUseResponse");
 }
 
 void MainComponent::frameSendIdUseResponseFromBlk (ByteView requestBody)
 {
     const juce::ScopedLock sl (m_linkLock);
-    // Bytes 0 to 3 (the requester's address) and 31 (echoed) are read.
-    if (! requestBody.holds (32))
+    // The requester's address and the request number (echoed) are read.
+    if (! requestBody.holds (IdUseRequestFromBlkBody::readEnd))
         return;
 
     writeFrameHead (m_sendBuffer, FRAME_ID_RESPONSE, 0, kIdUseResponseLength);
     auto* body = bodyOf (m_sendBuffer);
-    body[0] = m_linkStatus.id;
-    body[1] = requestBody[31];
-    body[2] = kStatusInUse;
+    putBodyByte<IdResponseBody::id> (body, m_linkStatus.id);
+    putBodyByte<IdResponseBody::requestNumber> (body, bodyByte<IdUseRequestFromBlkBody::requestNumber> (requestBody));
+    putBodyByte<IdResponseBody::statuscode> (body, kStatusInUse);
 
-    if (sendUnicast (m_networkAccess.get(), requestBody.data(), m_sendBuffer, kIdUseResponseLength) < 0)
+    if (sendUnicast (m_networkAccess.get(), bodyBytes<IdUseRequestFromBlkBody::ip> (requestBody), m_sendBuffer,
+                     kIdUseResponseLength)
+        < 0)
         m_log->write ("%s FrameSend ", "MainComponent::frameSendIdUseResponseFromBlk");
 }
 
@@ -146,14 +151,14 @@ void MainComponent::frameSendConfigNotify()
     const juce::ScopedLock sl (m_linkLock);
     writeFrameHead (m_sendBuffer, FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength);
     auto* body = bodyOf (m_sendBuffer);
-    body[0] = m_linkStatus.id;
-    body[1] = m_linkStatus.idClaimed;
-    std::memcpy (body + 2, m_linkStatus.mac, 6);
-    std::memcpy (body + 8, m_linkStatus.ip, 4);
-    body[12] = m_linkStatus.devcount;
+    putBodyByte<ConfigNotifyBody::id> (body, m_linkStatus.id);
+    putBodyByte<ConfigNotifyBody::idClaimed> (body, m_linkStatus.idClaimed);
+    putBodyBytes<ConfigNotifyBody::mac> (body, m_linkStatus.mac);
+    putBodyBytes<ConfigNotifyBody::ip> (body, m_linkStatus.ip);
+    putBodyByte<ConfigNotifyBody::devcount> (body, m_linkStatus.devcount);
     // Bytes 13 to 15 are not ours: they carry what the IdUseRequest before STATE_RUN left (1, 0, 0).
-    body[16] = m_linkStatus.type;
-    body[17] = kConfigNotifyCfg17;
+    putBodyByte<ConfigNotifyBody::type> (body, m_linkStatus.type);
+    putBodyByte<ConfigNotifyBody::cfg17> (body, kConfigNotifyCfg17);
     sendBroadcastFrame (kConfigNotifyLength, "MainComponent::frameSendConfigNotify");
 }
 
@@ -162,8 +167,8 @@ void MainComponent::frameSendDisconnect()
     const juce::ScopedLock sl (m_linkLock);
     writeFrameHead (m_sendBuffer, FRAME_DISCONNECT, 0, kDisconnectLength);
     auto* body = bodyOf (m_sendBuffer);
-    body[0] = m_linkStatus.id;
-    std::memcpy (body + 1, m_linkStatus.ip, 4);
+    putBodyByte<DisconnectBody::id> (body, m_linkStatus.id);
+    putBodyBytes<DisconnectBody::ip> (body, m_linkStatus.ip);
     sendBroadcastFrame (kDisconnectLength, "MainComponent::frameSendDisconnect");
 }
 
@@ -171,7 +176,7 @@ void MainComponent::frameSendCompatiRequest()
 {
     const juce::ScopedLock sl (m_linkLock);
     writeFrameHead (m_sendBuffer, FRAME_COMPATI_REQUEST, 0, kCompatiRequestLength);
-    bodyOf (m_sendBuffer)[0] = m_linkStatus.type;
+    putBodyByte<CompatiRequestBody::type> (bodyOf (m_sendBuffer), m_linkStatus.type);
     if (sendBroadcastFrame (kCompatiRequestLength, "MainComponent::frameSendCompatiRequest"))
         ++m_linkStatus.compaticnt;
 }

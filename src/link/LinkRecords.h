@@ -141,4 +141,7 @@ inline void setVtConnection (LinkStatus& s, uint32_t mask) noexcept
 /** A device id that the peer table can hold. */
 constexpr bool isDeviceId (int id) noexcept { return id >= 1 && id <= kMaxDeviceId; }
 
+/** An all-in-one unit with id 9 or 11 also occupies the id after its own (10 or 12). */
+constexpr bool occupiesNextId (int id) noexcept { return id == 9 || id == 11; }
+
 } // namespace lyrlink

@@ -405,8 +405,8 @@ void MainComponent::timerFuncCompatiResponse()
 void MainComponent::readIdUseResponse (ByteView body)
 {
     const juce::ScopedLock sl (m_linkLock);
-    const uint8_t id = body[0];
-    const uint8_t status = body[2];
+    const uint8_t id = bodyByte<IdResponseBody::id> (body);
+    const uint8_t status = bodyByte<IdResponseBody::statuscode> (body);
     m_log->write ("%s state = %d statuscode = %d id = %d vtconnection = %02x", kIdUseResponseName,
                   m_linkStatus.state, status, id, getVtConnection (m_linkStatus));
 
@@ -423,11 +423,11 @@ void MainComponent::readIdSetResponse (ByteView body)
         return;
 
     m_idTimer->stopTimer();
-    const uint8_t status = body[2];
+    const uint8_t status = bodyByte<IdResponseBody::statuscode> (body);
     if (status == 0)
     {
         m_linkStatus.idcnt = 0;
-        m_linkStatus.id = body[0];
+        m_linkStatus.id = bodyByte<IdResponseBody::id> (body);
         m_linkStatus.idClaimed = 1;
         ++m_linkStatus.devcount;
         m_linkStatus.state = STATE_RUN;
@@ -453,8 +453,8 @@ void MainComponent::readIdUseRequestFromBlk (ByteView body)
     if (m_linkStatus.state != STATE_RUN)
         return;
 
-    const uint8_t wiredMask = body[12];
-    const uint8_t wirelessMask = body[15];
+    const uint8_t wiredMask = bodyByte<IdUseRequestFromBlkBody::wiredMask> (body);
+    const uint8_t wirelessMask = bodyByte<IdUseRequestFromBlkBody::wirelessMask> (body);
     const int id = m_linkStatus.id;
     const bool askedWired = wiredMask != 0 && m_linkStatus.linkif == LINKIF_WIRED && isIdInMask (wiredMask, id, 17);
     const bool askedWireless =
@@ -466,7 +466,7 @@ void MainComponent::readIdUseRequestFromBlk (ByteView body)
 void MainComponent::readTimeServerRequest (ByteView body)
 {
     const juce::ScopedLock sl (m_linkLock);
-    if (m_linkStatus.state == STATE_RUN && body[0] == m_linkStatus.id)
+    if (m_linkStatus.state == STATE_RUN && bodyByte<TimeServerRequestBody::id> (body) == m_linkStatus.id)
         handleIdDuplication (false, 0);
 }
 

@@ -17,11 +17,6 @@ constexpr const char* kConfigNotifyName = "MainComponent::readConfigNotify";
 constexpr const char* kDiscoveryRequestName = "MainComponent::readDiscoveryRequest";
 constexpr const char* kAgingName = "MainComponent::timerFuncAging";
 
-/** Body offsets of the fields read from a ConfigNotify and a DiscoveryRequest. */
-constexpr size_t kConfigMacOffset = 2;
-constexpr size_t kConfigIpOffset = 8;
-constexpr size_t kDiscoveryMacOffset = 2;
-
 constexpr int kMaxDeviceType = 9;
 
 /** Device types whose first configuration notice brings the link up. */
@@ -69,8 +64,7 @@ void MainComponent::deletePeer (int id)
         return;
     const bool wasPresent = m_peers[static_cast<size_t> (id - 1)].state == DEVICE_PRESENT;
     removeRecord (id);
-    // An all-in-one unit occupies id and id + 1.
-    if (wasPresent && (id == 9 || id == 11))
+    if (wasPresent && occupiesNextId (id))
         removeRecord (id + 1);
 }
 
@@ -87,11 +81,11 @@ void MainComponent::readConfigNotify (ByteView body, ByteView frame)
     const juce::ScopedLock sl (m_linkLock);
 
     // frameRead only passes whole bodies; a direct caller with less gets nothing done.
-    if (! body.holds (kConfigNotifyLength - kFrameHeaderSize))
+    if (! body.holds (ConfigNotifyBody::readEnd))
         return;
 
-    const int id = body[0];
-    const int type = body[16];
+    const int id = bodyByte<ConfigNotifyBody::id> (body);
+    const int type = bodyByte<ConfigNotifyBody::type> (body);
     if (! isDeviceId (id) || type == 0 || type > kMaxDeviceType)
         return;
 
@@ -100,7 +94,7 @@ void MainComponent::readConfigNotify (ByteView body, ByteView frame)
     if (entry.state == DEVICE_PRESENT)
         agingTimer.stopTimer();
 
-    const Ipv4 senderIp = ipv4FromOctets (body.data() + kConfigIpOffset);
+    const Ipv4 senderIp = ipv4FromOctets (bodyBytes<ConfigNotifyBody::ip> (body));
 
     switch (m_linkStatus.state)
     {
@@ -112,7 +106,7 @@ void MainComponent::readConfigNotify (ByteView body, ByteView frame)
                 return;
             if (type == 7)
             {
-                if (std::memcmp (m_linkStatus.bssid, body.data() + kConfigMacOffset, 6) == 0)
+                if (std::memcmp (m_linkStatus.bssid, bodyBytes<ConfigNotifyBody::mac> (body), 6) == 0)
                 {
                     m_log->write ("%s Connected WMR AP network", kConfigNotifyName);
                     m_linkStatus.apconnected = 1;
@@ -132,7 +126,7 @@ void MainComponent::readConfigNotify (ByteView body, ByteView frame)
             if (bit < 0)
                 break;
             const auto ip = octets (senderIp);
-            const auto* mac = body.data() + kConfigMacOffset;
+            const auto* mac = bodyBytes<ConfigNotifyBody::mac> (body);
             m_log->write ("%s write id = %d ip = %d.%d.%d.%d mac = %02X:%02X:%02X:%02X:%02X:%02X", kConfigNotifyName,
                           id, ip.o[0], ip.o[1], ip.o[2], ip.o[3], mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
             setVtConnection (m_linkStatus, getVtConnection (m_linkStatus) | (1u << bit));
@@ -154,7 +148,7 @@ void MainComponent::readConfigNotify (ByteView body, ByteView frame)
                 break;
             }
             writeRecord (id, body, id, true);
-            if (id == 9 || id == 11)
+            if (occupiesNextId (id))
                 writeRecord (id + 1, body, id, false);
             break;
 
@@ -170,8 +164,8 @@ void MainComponent::readConfigNotify (ByteView body, ByteView frame)
 void MainComponent::writeRecord (int id, ByteView body, int loggedId, bool logOverwrite)
 {
     auto& entry = m_peers[static_cast<size_t> (id - 1)];
-    const auto* mac = body.data() + kConfigMacOffset;
-    const auto* ip = body.data() + kConfigIpOffset;
+    const auto* mac = bodyBytes<ConfigNotifyBody::mac> (body);
+    const auto* ip = bodyBytes<ConfigNotifyBody::ip> (body);
 
     bool added = entry.state != DEVICE_PRESENT;
     if (! added && (std::memcmp (entry.ip, ip, 4) != 0 || std::memcmp (entry.mac, mac, 6) != 0))
@@ -183,9 +177,9 @@ void MainComponent::writeRecord (int id, ByteView body, int loggedId, bool logOv
     }
 
     entry.state = DEVICE_PRESENT;
-    entry.type = body[16];
-    entry.cfg1 = body[1];
-    entry.cfg17 = body[17];
+    entry.type = bodyByte<ConfigNotifyBody::type> (body);
+    entry.cfg1 = bodyByte<ConfigNotifyBody::idClaimed> (body);
+    entry.cfg17 = bodyByte<ConfigNotifyBody::cfg17> (body);
     std::memcpy (entry.ip, ip, 4);
     std::memcpy (entry.mac, mac, 6);
 
@@ -201,10 +195,10 @@ void MainComponent::readDiscoveryRequest (ByteView body)
 {
     const juce::ScopedLock sl (m_linkLock);
 
-    if (! body.holds (kDiscoveryRequestLength - kFrameHeaderSize))
+    if (! body.holds (DiscoveryRequestBody::readEnd))
         return;
 
-    const int type = body[1];
+    const int type = bodyByte<DiscoveryRequestBody::type> (body);
     const auto ids = idsOfDeviceType (type);
     if (ids.count == 0)
     {
@@ -213,7 +207,7 @@ void MainComponent::readDiscoveryRequest (ByteView body)
     }
 
     // A device that starts its own link-up again is gone until its next configuration notice.
-    const auto* mac = body.data() + kDiscoveryMacOffset;
+    const auto* mac = bodyBytes<DiscoveryRequestBody::mac> (body);
     for (size_t i = 0; i < ids.count; ++i)
     {
         const int id = ids.ids[i];

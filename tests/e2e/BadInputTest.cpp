@@ -20,7 +20,7 @@ const std::array<uint8_t, 6> kPlayerMac { 0x02, 0x00, 0x0a, 0x32, 0x00, 0x0b };
 
 /** Players 1, 5 and 6, whose model names are a plain one, 26 characters (the field holds 20, so
     no NUL is left), and control characters with a byte above 127. */
-void bringUp (LinkScenario& s)
+void bringUp (E2eScenario& s)
 {
     ASSERT_EQ (s.problem(), "");
     ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11", "id=5,type=1,ip=10.50.0.15,model=ABCDEFGHIJKLMNOPQRSTUVWXYZ",
@@ -33,7 +33,7 @@ void bringUp (LinkScenario& s)
 
 /** Since message index from: no change of the link and no device removed; the link is in
     STATE_RUN as 17 and all three players are present. */
-void expectLinkStillUp (const LinkScenario& s, size_t from)
+void expectLinkStillUp (const E2eScenario& s, size_t from)
 {
     const auto received = s.client->received();
     for (size_t i = from; i < received.size(); ++i)
@@ -90,7 +90,7 @@ Bytes operator+ (Bytes a, const Bytes& b)
 TEST (BadInput, MalformedFramesAreDroppedAndTheLinkStaysUp)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("badframes");
+    E2eScenario s ("badframes");
     bringUp (s);
     if (HasFatalFailure())
         return;
@@ -180,7 +180,7 @@ TEST (BadInput, MalformedFramesAreDroppedAndTheLinkStaysUp)
 TEST (BadInput, GarbageOnThePipesIsSkippedAndTheLinkStaysUp)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("pipes");
+    E2eScenario s ("pipes");
     bringUp (s);
     if (HasFatalFailure())
         return;

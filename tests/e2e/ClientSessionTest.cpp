@@ -130,10 +130,18 @@ TEST (ClientSession, AClientKilledWithoutDisconnectLeavesTheManagerServing)
     ASSERT_EQ (watcher.stop (SIGKILL, 5s), 128 + SIGKILL);
 
     // The manager runs on and serves: requests are answered and a new client gets a pipe, while
-    // the dead client's pipe stays listed (only the application monitor would notice it).
-    std::this_thread::sleep_for (300ms);
-    EXPECT_TRUE (manager.process().isRunning());
+    // the dead client's pipe stays listed (only the application monitor would notice it). A pipe
+    // serves one client at a time, so a request answered on the dead client's own pipe shows that
+    // the manager has seen that client's end.
+    const auto deadPipe = std::string (kPipeBaseName) + std::to_string (killedPid);
+    const auto request = frameProcMsg (makeProcMsg (KIND_GET_LINK_STATUS, static_cast<uint32_t> (killedPid), 0, 0));
     TestClient next (ns.name, static_cast<uint32_t> (::getpid()));
+    ProcMsg reply {};
+    ASSERT_EQ (next.sendRaw (deadPipe, Bytes (request.bytes, request.bytes + sizeof (request.bytes)), 5000, &reply), Status::ok)
+        << manager.describe();
+    EXPECT_EQ (decodeProcMsg (reply).kind, KIND_GET_LINK_STATUS);
+    EXPECT_EQ (decodeProcMsg (reply).result, 1u);
+    EXPECT_TRUE (manager.process().isRunning());
     expectIdleStatus (next);
     ASSERT_EQ (next.connect(), Status::ok) << manager.describe();
     EXPECT_TRUE (manager.hasLog ("MainComponent::createPipe OK Create Pipe = " + std::to_string (::getpid()) + " size = 3"))
@@ -143,10 +151,12 @@ TEST (ClientSession, AClientKilledWithoutDisconnectLeavesTheManagerServing)
     EXPECT_FALSE (manager.hasLog ("MainComponent::messageAnalize ProcessDisconnect"));
     EXPECT_FALSE (manager.hasLog ("MainComponent::removePipe OK size = 1")) << "pipe of " << killedPid << " removed";
 
-    // Its own disconnect leaves the dead client listed, so the manager does not end.
+    // Its own disconnect leaves the dead client listed, so the manager does not end. The end would
+    // be decided while that ProcessDisconnect is handled; a request answered afterwards comes
+    // after it.
     EXPECT_EQ (next.disconnect(), Status::ok);
     ASSERT_TRUE (manager.waitForLog ("MainComponent::removePipe OK size = 2", kStepTimeout)) << manager.describe();
-    std::this_thread::sleep_for (300ms);
+    expectIdleStatus (next);
     EXPECT_TRUE (manager.process().isRunning());
     EXPECT_FALSE (manager.hasLog ("MainComponent::messageAnalize LyrLinkSysMgr END"));
 }
@@ -154,7 +164,7 @@ TEST (ClientSession, AClientKilledWithoutDisconnectLeavesTheManagerServing)
 TEST (ClientSession, TwoClientsShareTheLinkAndTheLastDisconnectEndsTheProgram)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("twoclients");
+    E2eScenario s ("twoclients");
     ASSERT_EQ (s.problem(), "");
     // The second client stands for a process of its own, which the manager could look up.
     auto standIn = Process::start ({ "/bin/sleep", "600" }, s.net.managerNs());
@@ -177,13 +187,28 @@ TEST (ClientSession, TwoClientsShareTheLinkAndTheLastDisconnectEndsTheProgram)
     int disconnect = s.sim->waitForReceived ("Disconnect", "10.50.0.1", kStepTimeout, simMark);
     ASSERT_GE (disconnect, 0) << s.describe();
     EXPECT_EQ (s.sim->lines()[(size_t) disconnect].number ("id"), 17);
+    const auto ignoredMark = s.client->receivedCount();
     ASSERT_TRUE (s.sim->command ("config id=6 dev=1"));
-    std::this_thread::sleep_for (500ms);
-    EXPECT_FALSE (s.manager->hasLog ("MainComponent::readConfigNotify add id = 6 ip = 10.50.0.11")) << s.describe();
+    ASSERT_GE (s.sim->waitFor ([] (const SimLine& l) { return l.isTx ("ConfigNotify") && l.number ("id") == 6; }, kStepTimeout, simMark), 0)
+        << s.describe();
+    std::this_thread::sleep_for (500ms);  // the manager reads it meanwhile
     LinkStatus status {};
     ASSERT_EQ (s.client->getLinkStatus (status), Status::ok);
     EXPECT_EQ (status.state, STATE_RUN);
     EXPECT_TRUE (s.manager->process().isRunning());
+
+    // A client that connects makes the manager hear the equipment again. It handles one sender's
+    // frames in order, so once a later announcement is added the one above has been read: it must
+    // have been dropped.
+    TestClient again (s.net.managerNs(), static_cast<uint32_t> (standIn.pid()));
+    ASSERT_EQ (again.connect(), Status::ok) << s.describe();
+    ASSERT_TRUE (s.sim->command ("config id=7 dev=1"));
+    ASSERT_TRUE (s.manager->waitForLog ("MainComponent::readConfigNotify add id = 7 ip = 10.50.0.11", kStepTimeout)) << s.describe();
+    EXPECT_FALSE (s.manager->hasLog ("MainComponent::readConfigNotify add id = 6 ip = 10.50.0.11")) << s.describe();
+    EXPECT_LT (s.client->waitFor ([] (const Received& r) { return r.isDeviceChanged (6, DEVICE_PRESENT); }, 0ms, ignoredMark), 0)
+        << s.describe();
+    ASSERT_EQ (again.disconnect(), Status::ok);
+    ASSERT_TRUE (s.manager->waitForLog ("MainComponent::removePipe OK size = 2", kStepTimeout, 2)) << s.describe();
 
     // The last one ends the program, after sending its Disconnect too.
     simMark = s.sim->lineCount();

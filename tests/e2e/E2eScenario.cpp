@@ -2,6 +2,7 @@
 
 #include "client/LinkFormat.h"
 #include "link/FrameFormat.h"
+#include "support/TestFrames.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -68,19 +69,9 @@ std::string Manager::describe() const
 }
 
 //==============================================================================
-LinkStatus Received::linkStatus() const
-{
-    LinkStatus s;
-    std::memcpy (&s, msg.data, sizeof (s));
-    return s;
-}
+LinkStatus Received::linkStatus() const { return recordOf<LinkStatus> (msg); }
 
-DeviceEntry Received::device() const
-{
-    DeviceEntry e;
-    std::memcpy (&e, msg.data, sizeof (e));
-    return e;
-}
+DeviceEntry Received::device() const { return recordOf<DeviceEntry> (msg); }
 
 bool Received::isLinkStatusChanged (uint8_t state) const
 {
@@ -403,16 +394,7 @@ std::string Simulator::output() const { return readFile (m_folder.path() + "/out
 Bytes makeFrame (uint8_t type, uint8_t subType, const Bytes& body, const std::string& model, uint8_t minor,
                  uint8_t hdrclass)
 {
-    Bytes f (kFrameHeaderSize + body.size(), 0);
-    std::memcpy (f.data(), kFrameMagic, sizeof (kFrameMagic));
-    f[10] = type;
-    f[11] = subType;
-    std::memcpy (f.data() + 12, model.data(), std::min (model.size(), kModelFieldSize));
-    f[32] = hdrclass;
-    f[33] = minor;
-    const auto length = f.size();
-    f[34] = static_cast<uint8_t> (length >> 8);
-    f[35] = static_cast<uint8_t> (length);
+    auto f = test::FrameBuilder::header (type, subType, kFrameHeaderSize + body.size(), model, minor, hdrclass);
     std::copy (body.begin(), body.end(), f.begin() + kFrameHeaderSize);
     return f;
 }
@@ -420,13 +402,13 @@ Bytes makeFrame (uint8_t type, uint8_t subType, const Bytes& body, const std::st
 Bytes configNotifyBody (uint8_t id, uint8_t deviceType, const std::array<uint8_t, 4>& ip,
                         const std::array<uint8_t, 6>& mac)
 {
-    Bytes b (18, 0);
-    b[0] = id;
-    b[1] = 1;
-    std::copy (mac.begin(), mac.end(), b.begin() + 2);
-    std::copy (ip.begin(), ip.end(), b.begin() + 8);
-    b[12] = 1;
-    b[16] = deviceType;
+    Bytes b (ConfigNotifyBody::size, 0);
+    putBodyByte<ConfigNotifyBody::id> (b.data(), id);
+    putBodyByte<ConfigNotifyBody::idClaimed> (b.data(), 1);
+    putBodyBytes<ConfigNotifyBody::mac> (b.data(), mac);
+    putBodyBytes<ConfigNotifyBody::ip> (b.data(), ip);
+    putBodyByte<ConfigNotifyBody::devcount> (b.data(), 1);
+    putBodyByte<ConfigNotifyBody::type> (b.data(), deviceType);
     return b;
 }
 
@@ -511,7 +493,7 @@ void TcpConnection::close()
 }
 
 //==============================================================================
-LinkScenario::LinkScenario (const std::string& name, const std::string& managerCidr, const std::string& equipmentCidr)
+E2eScenario::E2eScenario (const std::string& name, const std::string& managerCidr, const std::string& equipmentCidr)
     : net (uniqueName (name), managerCidr, equipmentCidr)
 {
     m_prefixLength = equipmentCidr.substr (equipmentCidr.find ('/'));
@@ -531,7 +513,7 @@ LinkScenario::LinkScenario (const std::string& name, const std::string& managerC
         m_problem = std::string ("the client could not connect: ") + client::describe (s) + "\n" + manager->describe();
 }
 
-bool LinkScenario::startSimulator (const std::vector<std::string>& devices, const std::vector<std::string>& extraArgs)
+bool E2eScenario::startSimulator (const std::vector<std::string>& devices, const std::vector<std::string>& extraArgs)
 {
     std::vector<std::string> args;
     for (const auto& d : devices)
@@ -556,14 +538,14 @@ bool LinkScenario::startSimulator (const std::vector<std::string>& devices, cons
     return sim->waitFor ([] (const SimLine& l) { return l.get ("dir") == "info"; }, kStepTimeout) >= 0;
 }
 
-int LinkScenario::waitForLinkState (uint8_t state, int id, std::chrono::milliseconds timeout, size_t from) const
+int E2eScenario::waitForLinkState (uint8_t state, int id, std::chrono::milliseconds timeout, size_t from) const
 {
     return client->waitFor (
         [&] (const Received& r) { return r.isLinkStatusChanged (state) && (id == 0 || r.linkStatus().id == id); },
         timeout, from);
 }
 
-std::string LinkScenario::describe() const
+std::string E2eScenario::describe() const
 {
     std::string s;
     if (manager != nullptr)

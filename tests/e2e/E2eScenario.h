@@ -218,11 +218,11 @@ private:
     own, one client connected (with the test's own process id) that permits link-up, and the
     simulator in the equipment's namespace once startSimulator is called.
 */
-class LinkScenario
+class E2eScenario
 {
 public:
-    explicit LinkScenario (const std::string& name, const std::string& managerCidr = "10.50.0.1/24",
-                           const std::string& equipmentCidr = "10.50.0.2/24");
+    explicit E2eScenario (const std::string& name, const std::string& managerCidr = "10.50.0.1/24",
+                          const std::string& equipmentCidr = "10.50.0.2/24");
 
     /** Empty when the stage is set, else what failed. */
     const std::string& problem() const { return m_problem; }

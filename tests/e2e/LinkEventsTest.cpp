@@ -14,7 +14,7 @@ namespace
 const std::string kManagerIp = "10.50.0.1";
 
 /** Brings the link up with two players and waits for both to be in the table. */
-void bringUp (LinkScenario& s)
+void bringUp (E2eScenario& s)
 {
     ASSERT_EQ (s.problem(), "");
     ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11", "id=2,type=1,ip=10.50.0.12" }));
@@ -26,7 +26,7 @@ void bringUp (LinkScenario& s)
 
 /** Waits for both players to be reported removed and then for a LinkStatusChanged to state, all
     after message index from; the index of the LinkStatusChanged. */
-int waitForPeersRemovedThen (const LinkScenario& s, uint8_t state, size_t from)
+int waitForPeersRemovedThen (const E2eScenario& s, uint8_t state, size_t from)
 {
     const int change = s.waitForLinkState (state, 17, kStepTimeout, from);
     for (const int id : { 1, 2 })
@@ -43,7 +43,7 @@ int waitForPeersRemovedThen (const LinkScenario& s, uint8_t state, size_t from)
 TEST (LinkEvents, AnIdDuplicationBacksOffAndClaimsTheIdAgain)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("dup");
+    E2eScenario s ("dup");
     bringUp (s);
     if (HasFatalFailure())
         return;
@@ -90,7 +90,7 @@ TEST (LinkEvents, AnIdDuplicationBacksOffAndClaimsTheIdAgain)
 TEST (LinkEvents, AResetTakesTheLinkDownUntilTheNextAnnouncementAndARejectForGood)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("reset");
+    E2eScenario s ("reset");
     bringUp (s);
     if (HasFatalFailure())
         return;
@@ -132,7 +132,7 @@ TEST (LinkEvents, AResetTakesTheLinkDownUntilTheNextAnnouncementAndARejectForGoo
 TEST (LinkEvents, WhileSuspendedAnnouncementsAreOnlyReportedAndResumeBringsTheLinkBack)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("suspend");
+    E2eScenario s ("suspend");
     bringUp (s);
     if (HasFatalFailure())
         return;

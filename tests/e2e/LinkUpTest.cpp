@@ -2,6 +2,7 @@
 // the equipment's namespace where lyrlinksim plays the devices, with a real client on the pipes.
 #include "client/LinkFormat.h"
 #include "e2e/E2eScenario.h"
+#include "link/FrameFormat.h"
 
 #include <iostream>
 
@@ -14,7 +15,7 @@ using client::Status;
 TEST (LinkUp, AWiredLinkComesUpAsId17WithTheProtocolsTiming)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("wired");
+    E2eScenario s ("wired");
     ASSERT_EQ (s.problem(), "");
     // A route to the link-local network through a gateway that is not link-local: link-up removes it.
     ASSERT_EQ (s.net.ipInManager ("route add 169.254.0.0/16 via 10.50.0.254 dev lyrm0"), 0);
@@ -128,7 +129,7 @@ TEST (LinkUp, AWiredLinkComesUpAsId17WithTheProtocolsTiming)
 TEST (LinkUp, ALinkLocalLinkComesUpAndKeepsItsOwnRoute)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("linklocal", "169.254.1.1/16", "169.254.2.2/16");
+    E2eScenario s ("linklocal", "169.254.1.1/16", "169.254.2.2/16");
     ASSERT_EQ (s.problem(), "");
 
     ASSERT_TRUE (s.startSimulator ({ "id=2,type=1,ip=169.254.2.12" }));
@@ -158,7 +159,7 @@ TEST (LinkUp, ALinkLocalLinkComesUpAndKeepsItsOwnRoute)
 TEST (LinkUp, AnIdHeldByAnotherComputerMakesTheManagerTake18)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("idheld");
+    E2eScenario s ("idheld");
     ASSERT_EQ (s.problem(), "");
 
     // Another computer (device type 4) holds 17 and answers the manager's requests for it.
@@ -188,7 +189,7 @@ TEST (LinkUp, AnIdHeldByAnotherComputerMakesTheManagerTake18)
 TEST (LinkUp, AllWiredIdsTakenLeadToTheLongBackOff)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("idstaken");
+    E2eScenario s ("idstaken");
     ASSERT_EQ (s.problem(), "");
 
     ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11", "id=17,type=4,ip=10.50.0.17", "id=18,type=4,ip=10.50.0.18" }));
@@ -205,8 +206,21 @@ TEST (LinkUp, AllWiredIdsTakenLeadToTheLongBackOff)
 
     // It claims nothing and stays silent while it waits.
     const std::string mgr = "10.50.0.1";
+    const std::string roundLine = "MainComponent::timerFuncIdResponse TimerEXP IDUSE cnt = ";
+    const auto roundsAtWait = s.manager->logStartingWith (roundLine).size();
     const auto requestsAtWait = s.sim->received ("IdUseRequest", mgr).size();
     std::this_thread::sleep_for (2500ms);
+
+    // An IdUseResponse that no device sends is handled in any state, and logged with the state
+    // it met. Still waiting when it comes, with no round of requests logged before it: the manager
+    // has not left STATE_IDWAIT in between, which is the only way it could have claimed an id.
+    ASSERT_TRUE (s.sim->command ("raw hex=" + toHex (makeFrame (FRAME_ID_RESPONSE, 0, { 80, 1, 0 }))));
+    const std::string markerLine = "MainComponent::readIdUseResponse state = " + std::to_string (STATE_IDWAIT) + " statuscode = 0 id = 80 ";
+    ASSERT_TRUE (waitFor ([&] { return ! s.manager->logStartingWith (markerLine).empty(); }, kStepTimeout)) << s.describe();
+    const auto log = s.manager->log();
+    const auto marker = std::find_if (log.begin(), log.end(), [&] (const std::string& l) { return l.rfind (markerLine, 0) == 0; });
+    EXPECT_EQ ((size_t) std::count_if (log.begin(), marker, [&] (const std::string& l) { return l.rfind (roundLine, 0) == 0; }), roundsAtWait)
+        << s.describe();
     EXPECT_EQ (s.sim->received ("IdUseRequest", mgr).size(), requestsAtWait);
     EXPECT_TRUE (s.sim->received ("ConfigNotify", mgr).empty());
     EXPECT_TRUE (s.manager->logStartingWith ("MainComponent::timerFuncIdResponse Link UP").empty()) << s.describe();

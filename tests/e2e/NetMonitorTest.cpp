@@ -12,7 +12,7 @@ using client::Status;
 TEST (NetMonitor, TheLinkGoesDownWithItsInterfaceAndWhenItsAddressChanges)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("netmon");
+    E2eScenario s ("netmon");
     ASSERT_EQ (s.problem(), "");
     ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11" }));
     ASSERT_GE (s.waitForLinkState (STATE_RUN, 17, kLinkUpTimeout), 0) << s.describe();

@@ -24,7 +24,7 @@ bool isChange (const Received& r, int id, uint8_t state, const std::string& ip)
 TEST (PeerTable, DevicesAreAddedRefreshedOverwrittenRemovedAndAgedOut)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("peers");
+    E2eScenario s ("peers");
     ASSERT_EQ (s.problem(), "");
     ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11", "id=2,type=1,ip=10.50.0.12", "id=3,type=1,ip=10.50.0.13",
                                      "id=4,type=1,ip=10.50.0.14,cfg=5,claimed=0" }));
@@ -70,10 +70,15 @@ TEST (PeerTable, DevicesAreAddedRefreshedOverwrittenRemovedAndAgedOut)
     ASSERT_EQ (client.getLinkStatus (after), Status::ok);
     EXPECT_EQ (after.devcount, before.devcount);
 
-    // Refresh: the same announcement again changes nothing and reports nothing.
+    // Refresh: the same announcement again changes nothing and reports nothing. The next
+    // announcement from the same sender adds id 6; the manager handles one sender's frames in
+    // order and reports each change before it reads the next frame, so once id 6 is reported the
+    // refresh has been handled and anything it reported has arrived.
     const auto refreshMark = client.receivedCount();
     ASSERT_TRUE (s.sim->command ("config id=5 dev=2"));
-    std::this_thread::sleep_for (300ms);
+    ASSERT_TRUE (s.sim->command ("config id=6 dev=2"));
+    const int six = client.waitFor ([] (const Received& r) { return isChange (r, 6, DEVICE_PRESENT, "10.50.0.12"); }, kStepTimeout, refreshMark);
+    ASSERT_GE (six, 0) << s.describe();
     EXPECT_LT (client.waitFor ([] (const Received& r) { return r.fields.id == 5; }, 0ms, refreshMark), 0) << s.describe();
     EXPECT_EQ (s.manager->countLog ("MainComponent::readConfigNotify add id = 5 ip = 10.50.0.12"), 1u);
 

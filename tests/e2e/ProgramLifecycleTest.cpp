@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <iostream>
+#include <pthread.h>
 #include <thread>
 
 using namespace lyrlink;
@@ -49,6 +50,35 @@ TEST (ProgramLifecycle, QuitSignalsShutDownPromptlyAndInOrder)
 
         const auto log = readFile (home.path() + "/.config/VelmoraLog/LyrLinkSysMgrLog.txt");
         EXPECT_EQ (log.rfind ("\r\n" + std::string (58, '*') + "\r\nStartLog\r\nLog started: ", 0), 0u) << log;
+    }
+}
+
+TEST (ProgramLifecycle, AQuitSignalBeforeStartUpEndsTheManagerInOrder)
+{
+    LYRLINK_REQUIRE_E2E();
+    // The child is forked with SIGTERM blocked, and a blocked signal stays pending across exec, so
+    // the signal sent right after the fork is always there when the manager's signal thread
+    // starts: before JUCE has made its message manager, long before the master pipe exists.
+    // Repeated, as how far JUCE's start-up has got when the signal is taken varies.
+    sigset_t quit, previous;
+    sigemptyset (&quit);
+    sigaddset (&quit, SIGTERM);
+    for (int run = 0; run < 5; ++run)
+    {
+        TempDir home;
+        ASSERT_EQ (pthread_sigmask (SIG_BLOCK, &quit, &previous), 0);
+        auto manager = startManager (home);
+        pthread_sigmask (SIG_SETMASK, &previous, nullptr);
+
+        const auto status = manager.stop (SIGTERM, 10s);
+        ASSERT_TRUE (status.has_value()) << "run " << run << ": an early quit signal was lost\n"
+                                         << readFile (home.path() + "/stdout.txt");
+        EXPECT_EQ (*status, 0) << "run " << run << "\n" << readFile (home.path() + "/stdout.txt");
+        // Start-up completed, then shutdown ran: the log is that of a quit signal sent later.
+        EXPECT_EQ (managerLogLines (home.path()),
+                   (std::vector<std::string> { "MainComponent::MainComponent OK",
+                                               "MainComponent::MainComponent OK IPC PIPE Create" }))
+            << "run " << run;
     }
 }
 

@@ -28,7 +28,7 @@ Bytes withHeaderByte (Bytes frame, size_t offset, uint8_t value)
     return frame;
 }
 
-bool added (const LinkScenario& s, int id)
+bool added (const E2eScenario& s, int id)
 {
     return s.manager->hasLog ("MainComponent::readConfigNotify add id = " + std::to_string (id) + " ip = 10.50.0." + std::to_string (id));
 }
@@ -38,7 +38,7 @@ bool added (const LinkScenario& s, int id)
 TEST (TcpFrames, ReadsThatPassTheHeaderTestAreHandledLikeDatagrams)
 {
     LYRLINK_REQUIRE_E2E();
-    LinkScenario s ("tcp");
+    E2eScenario s ("tcp");
     ASSERT_EQ (s.problem(), "");
     ASSERT_TRUE (s.startSimulator ({ "id=1,type=1,ip=10.50.0.11" }));
     ASSERT_GE (s.waitForLinkState (STATE_RUN, 17, kLinkUpTimeout), 0) << s.describe();

@@ -2,13 +2,16 @@
 // replies, notifications, one client at a time, refused users, broken frames and removal while
 // another thread sends.
 #include "ipc/RealPipeHarness.h"
+#include "ipc/native/PipeAddress_linux.h"
 
 #include <pwd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <poll.h>
 
+#include <sys/syscall.h>
+
+#include <fstream>
 #include <thread>
 
 using namespace lyrlink;
@@ -26,6 +29,57 @@ bool allZero (const uint8_t* p, size_t n)
         if (p[i] != 0)
             return false;
     return true;
+}
+
+/** What a watched endpoint's sender is doing: set by the sending thread, read by the test. */
+struct WriteWatch
+{
+    std::atomic<pid_t> writer { 0 };  // kernel thread id of the last thread to enter write
+    std::atomic<bool> entered { false };
+    std::atomic<bool> returned { false };
+    std::atomic<bool> result { false };
+};
+
+/** Passes everything to the real endpoint and reports when a write starts and ends. */
+class WatchedEndpoint final : public PipeEndpoint
+{
+public:
+    WatchedEndpoint (std::unique_ptr<PipeEndpoint> inner, std::shared_ptr<WriteWatch> watch)
+        : m_inner (std::move (inner)), m_watch (std::move (watch))
+    {
+    }
+
+    bool create (const std::string& name) override { return m_inner->create (name); }
+    int read (uint8_t* buffer, size_t size) override { return m_inner->read (buffer, size); }
+    void close() override { m_inner->close(); }
+    void setRefusalObserver (RefusalObserver observer) override { m_inner->setRefusalObserver (std::move (observer)); }
+
+    bool write (const uint8_t* data, size_t size, int connectWaitMs, int writeTimeoutMs) override
+    {
+        m_watch->writer = static_cast<pid_t> (::syscall (SYS_gettid));
+        m_watch->entered = true;
+        const bool ok = m_inner->write (data, size, connectWaitMs, writeTimeoutMs);
+        m_watch->result = ok;
+        m_watch->returned = true;
+        return ok;
+    }
+
+private:
+    std::unique_ptr<PipeEndpoint> m_inner;
+    std::shared_ptr<WriteWatch> m_watch;
+};
+
+/** True while the thread is blocked in the kernel (state S in its stat line), which is where a
+    sender waiting for a client sits. */
+bool isThreadAsleep (pid_t tid)
+{
+    std::ifstream stat ("/proc/self/task/" + std::to_string (tid) + "/stat");
+    std::string line;
+    if (! std::getline (stat, line))
+        return false;
+    // The state follows the name, which is in parentheses and may hold anything.
+    const auto end = line.rfind (')');
+    return end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S';
 }
 
 /** ProcessConnect on a fresh master connection (closed afterwards); the reply's result. */
@@ -133,9 +187,12 @@ TEST (LyrLinkIPCServer, ASecondClientWaitsUntilTheFirstCloses)
     pumpFor (300);
     EXPECT_FALSE (second->waitReadable (0));
 
-    // The first keeps being served meanwhile.
+    // The first keeps being served meanwhile. Requests are handled on the message thread in the
+    // order they were read, and the second's was sent first: had it been read, its reply would
+    // have gone out before this one.
     ASSERT_EQ (h.exchange (*first, makeProcMsg (KIND_GET_LINK_STATUS, 1, 0, 0), reply), Status::ok);
     EXPECT_EQ (reply.pid, 1u);
+    EXPECT_FALSE (second->waitReadable (0));
 
     first.reset();
     ASSERT_EQ (h.receive (*second, reply), Status::ok);
@@ -212,9 +269,6 @@ TEST (LyrLinkIPCServer, TheLastProcessDisconnectEndsTheProgram)
 
 TEST (LyrLinkIPCServer, AClientRunningAsAnotherUserIsRefused)
 {
-#if defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "forks a client from a threaded process, which ThreadSanitizer does not support";
-#endif
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run a client as another user";
     const passwd* nobody = ::getpwnam ("nobody");
@@ -224,7 +278,7 @@ TEST (LyrLinkIPCServer, AClientRunningAsAnotherUserIsRefused)
     const gid_t gid = nobody->pw_gid;
 
     RealPipeHarness h;
-    const std::string name = h.scope + kPipeBaseName;
+    const auto address = makePipeSocketAddress (h.scope + kPipeBaseName);
     const auto request = frameProcMsg (makeProcMsg (KIND_GET_LINK_STATUS, 5, 0, 0));
 
     const pid_t child = ::fork();
@@ -235,10 +289,7 @@ TEST (LyrLinkIPCServer, AClientRunningAsAnotherUserIsRefused)
         if (::setgid (gid) != 0 || ::setuid (uid) != 0)
             ::_exit (10);
         const int fd = ::socket (AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un a {};
-        a.sun_family = AF_UNIX;
-        std::memcpy (a.sun_path + 1, name.data(), name.size());
-        if (::connect (fd, reinterpret_cast<sockaddr*> (&a), static_cast<socklen_t> (offsetof (sockaddr_un, sun_path) + 1 + name.size())) != 0)
+        if (::connect (fd, address.get(), address.length) != 0)
             ::_exit (11);
         ::send (fd, request.bytes, sizeof (request.bytes), MSG_NOSIGNAL);
         pollfd p { fd, POLLIN, 0 };
@@ -268,7 +319,13 @@ TEST (LyrLinkIPCServer, AClientRunningAsAnotherUserIsRefused)
 TEST (LyrLinkIPCServer, RemovingAPipeEndsASendWaitingOnItWithoutFreeingItUnderTheSender)
 {
     RealPipeHarness h;
+    const auto watch = std::make_shared<WriteWatch>();
+    const auto realPipes = h.platform.makePipeEndpoint;
+    h.platform.makePipeEndpoint = [realPipes, watch]() -> std::unique_ptr<PipeEndpoint> {
+        return std::make_unique<WatchedEndpoint> (realPipes(), watch);
+    };
     ASSERT_EQ (connectProcess (h, 111), 1u);  // nobody opens pipe 111: a send waits for a client
+    h.platform.makePipeEndpoint = realPipes;
 
     std::atomic<bool> done { false };
     std::chrono::steady_clock::time_point started, finished;
@@ -279,13 +336,20 @@ TEST (LyrLinkIPCServer, RemovingAPipeEndsASendWaitingOnItWithoutFreeingItUnderTh
         finished = std::chrono::steady_clock::now();
         done = true;
     });
-    std::this_thread::sleep_for (std::chrono::milliseconds (200));  // the send is waiting now
+
+    // The send has reached pipe 111 and its thread has gone to sleep inside the write, which with
+    // no client can only be the wait for one: removal below meets a send that is waiting.
+    const bool waiting = pumpUntil ([&] { return watch->entered.load() && isThreadAsleep (watch->writer.load()); }, 3000);
+    EXPECT_TRUE (waiting) << "the send never waited on pipe 111";
+    EXPECT_FALSE (watch->returned.load());
 
     // Removal runs on the message thread and does not need the link lock.
     h.mc->removePipe (111);
     EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0 }));
     ASSERT_TRUE (pumpUntil ([&] { return done.load(); }, 3000));
     notifier.join();
+    EXPECT_TRUE (watch->returned.load());
+    EXPECT_FALSE (watch->result.load()) << "nothing could have been delivered";
     EXPECT_LT (std::chrono::duration_cast<std::chrono::milliseconds> (finished - started).count(), 1500);
 }
 

@@ -1,20 +1,18 @@
 // A MainComponent whose pipes are real abstract Unix sockets (under a name prefix of the test's
-// own, so no running manager is met), everything else on fakes and virtual time. The test thread
-// is the message thread: received messages are handled only while a test pumps the loop.
+// own, so no running manager is met), everything else on the fakes and virtual time of
+// LinkHarness. The test thread is the message thread: received messages are handled only while a
+// test pumps the loop.
 #pragma once
 
-#include "app/MainComponent.h"
 #include "client/LyrLinkClient.h"
 #include "ipc/native/PipeEndpoint_linux.h"
-#include "support/FakePlatform.h"
-#include "support/VirtualScheduler.h"
+#include "support/LinkHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -28,27 +26,6 @@ inline std::string uniquePipeScope()
     static std::atomic<int> counter { 0 };
     return "lyrlink-test-" + std::to_string (::getpid()) + "-" + std::to_string (++counter) + "-";
 }
-
-/** The fake platform with real pipes. */
-class RealPipePlatform final : public LinkPlatform
-{
-public:
-    explicit RealPipePlatform (std::string scope) : m_scope (std::move (scope)) {}
-
-    std::unique_ptr<DatagramPort> createDatagramPort() override { return fake.createDatagramPort(); }
-    uint16_t getTcpPort() override { return fake.getTcpPort(); }
-    NetRowSource& getNetRowSource() override { return fake.getNetRowSource(); }
-    std::unique_ptr<PipeEndpoint> createPipeEndpoint() override { return createLinuxPipeEndpoint (m_scope); }
-    bool isProcessRunning (uint32_t pid) override { return fake.isProcessRunning (pid); }
-    juce::File getAppDataFolder() override { return fake.getAppDataFolder(); }
-    void requestQuit() override { ++quitRequests; }
-
-    FakePlatform fake;
-    std::atomic<int> quitRequests { 0 };
-
-private:
-    std::string m_scope;
-};
 
 /** Runs the message loop until done() or the time is up; true when done. */
 inline bool pumpUntil (const std::function<bool()>& done, int timeoutMs = 3000)
@@ -69,25 +46,19 @@ inline void pumpFor (int ms)
     pumpUntil ([] { return false; }, ms);
 }
 
-class RealPipeHarness
+/** A LinkHarness whose platform makes real pipes under a prefix of its own. */
+class RealPipeHarness : public LinkHarness
 {
 public:
-    RealPipeHarness() : scope (uniquePipeScope()), platform (scope)
+    explicit RealPipeHarness (const std::string& pipeScope = uniquePipeScope())
+        : LinkHarness ([pipeScope] (FakePlatform& p) {
+              p.makePipeEndpoint = [pipeScope] { return createLinuxPipeEndpoint (pipeScope); };
+          }),
+          scope (pipeScope)
     {
-        platform.fake.udp->receivingThread = std::this_thread::get_id();
-        mc = std::make_unique<MainComponent> (platform);
-        mc->getLog().setObserver ([this] (const std::string& text) {
-            const std::lock_guard<std::mutex> g (m_logLock);
-            m_log.push_back (text);
-        });
     }
 
-    ~RealPipeHarness() { mc.reset(); }
-
-    VirtualScheduler scheduler;
     const std::string scope;
-    RealPipePlatform platform;
-    std::unique_ptr<MainComponent> mc;
 
     /** A client connection to the pipe of that name under this harness's prefix. */
     std::unique_ptr<client::PipeClient> open (const std::string& name)
@@ -117,34 +88,6 @@ public:
     {
         return pumpUntil ([&] { return logged (text); }, timeoutMs);
     }
-
-    bool logged (const std::string& text) const
-    {
-        const std::lock_guard<std::mutex> g (m_logLock);
-        for (const auto& l : m_log)
-            if (l == text)
-                return true;
-        return false;
-    }
-
-    std::vector<std::string> logTexts() const
-    {
-        const std::lock_guard<std::mutex> g (m_logLock);
-        return m_log;
-    }
-
-    std::vector<uint32_t> listedPids() const
-    {
-        std::vector<uint32_t> pids;
-        for (int i = 0; i < mc->getConnections().size(); ++i)
-            if (auto c = mc->getConnections().get (i))
-                pids.push_back (c->pid);
-        return pids;
-    }
-
-private:
-    mutable std::mutex m_logLock;
-    std::vector<std::string> m_log;
 };
 
 } // namespace lyrlink::test

@@ -13,14 +13,6 @@ const std::string kAnalize = "MainComponent::messageAnalize";
 
 std::string clientPipe (uint32_t pid) { return std::string (kPipeBaseName) + std::to_string (pid); }
 
-std::vector<uint32_t> listedPids (LinkHarness& h)
-{
-    std::vector<uint32_t> pids;
-    for (int i = 0; i < h.mc->getConnections().size(); ++i)
-        pids.push_back (h.mc->getConnections().get (i)->pid);
-    return pids;
-}
-
 bool allZero (const uint8_t* p, size_t n)
 {
     for (size_t i = 0; i < n; ++i)
@@ -54,7 +46,7 @@ bool isDisconnectFrame (const SentDatagram& d)
 TEST (RequestHandling, StartsWithTheMasterPipeAlone)
 {
     LinkHarness h;
-    EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0 }));
+    EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0 }));
     // Written before a test can watch the log: the file has it.
     EXPECT_TRUE (h.mc->getLog().getLogFile().loadFileAsString().contains ("MainComponent::MainComponent OK IPC PIPE Create"));
 }
@@ -82,7 +74,7 @@ TEST (RequestHandling, ProcessConnectCreatesTheClientPipeAndRepliesOnTheMaster)
 
     EXPECT_TRUE (h.mc->isProcessConnected());
     EXPECT_FALSE (h.mc->isSuspended());
-    EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0, 1234 }));
+    EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0, 1234 }));
     EXPECT_TRUE (h.logged (kAnalize + " ProcessConnect"));
     EXPECT_TRUE (h.logged ("MainComponent::createPipe OK Create Pipe = 1234 size = 2"));
 
@@ -116,7 +108,7 @@ TEST (RequestHandling, ASecondProcessConnectWithTheSamePidFails)
     h.request (0, KIND_PROCESS_CONNECT, 1234);
 
     EXPECT_TRUE (h.logged ("MainComponent::createPipe NG Create Pipe = 1234 size = 2"));
-    EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0, 1234 }));
+    EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0, 1234 }));
     const auto messages = h.pipeMessages();
     ASSERT_EQ (messages.size(), 1u);
     EXPECT_EQ (messages[0].msg.kind, KIND_PROCESS_CONNECT);
@@ -300,7 +292,7 @@ TEST (RequestHandling, ProcessDisconnectRemovesTheNamedClient)
     h.connectClient (200);
     h.request (2, KIND_PROCESS_DISCONNECT, 200);
 
-    EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0, 100 }));
+    EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0, 100 }));
     EXPECT_FALSE (h.mc->isProcessConnected());
     EXPECT_TRUE (h.logged (kAnalize + " ProcessDisconnect"));
     EXPECT_TRUE (h.logged ("MainComponent::removePipe OK size = 2"));
@@ -308,7 +300,7 @@ TEST (RequestHandling, ProcessDisconnectRemovesTheNamedClient)
 
     // The name is free again at once: the same process may connect anew.
     h.request (0, KIND_PROCESS_CONNECT, 200);
-    EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0, 100, 200 }));
+    EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0, 100, 200 }));
 }
 
 TEST (RequestHandling, ProcessDisconnectForAnUnknownPidRemovesTheOldestClient)
@@ -321,10 +313,28 @@ TEST (RequestHandling, ProcessDisconnectForAnUnknownPidRemovesTheOldestClient)
         h.connectClient (300);
         h.request (0, KIND_PROCESS_DISCONNECT, unknown);
 
-        EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0, 300 })) << unknown;
+        EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0, 300 })) << unknown;
         EXPECT_TRUE (h.logged ("MainComponent::removePipe Illigal OK logpid = 4d2")) << unknown;
         EXPECT_EQ (h.platform.quitRequests, 0);
     }
+}
+
+TEST (RequestHandling, AClientConnectedAsPidZeroGoesOnlyWhenZeroIsNamed)
+{
+    LinkHarness h;
+    h.connectClient (0);
+    h.connectClient (300);
+
+    // An unknown id takes the oldest client that has a process id of its own.
+    h.request (0, KIND_PROCESS_DISCONNECT, 999);
+    EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0, 0 }));
+    EXPECT_TRUE (h.logged ("MainComponent::removePipe Illigal OK logpid = 12c"));
+
+    // Naming 0 takes that client, never the master.
+    h.request (0, KIND_PROCESS_DISCONNECT, 0);
+    EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0 }));
+    EXPECT_EQ (h.mc->getConnections().get (0)->getPipeName(), kPipeBaseName);
+    EXPECT_TRUE (h.logged ("MainComponent::removePipe OK size = 1"));
 }
 
 TEST (RequestHandling, TheLastProcessDisconnectEndsTheManager)
@@ -333,7 +343,7 @@ TEST (RequestHandling, TheLastProcessDisconnectEndsTheManager)
     h.connectClient (100);
     h.request (1, KIND_PROCESS_DISCONNECT, 100);
 
-    EXPECT_EQ (listedPids (h), (std::vector<uint32_t> { 0 }));
+    EXPECT_EQ (h.listedPids(), (std::vector<uint32_t> { 0 }));
     const auto lines = h.logTexts();
     ASSERT_GE (lines.size(), 3u);
     EXPECT_EQ (lines[lines.size() - 3], kAnalize + " ProcessDisconnect");

@@ -78,16 +78,3 @@ TEST (FrameView, BlockedModelsAreExactNamesWithMinorVersionZero)
         EXPECT_EQ (isBlockedModel (ByteView (frame, sizeof (frame))), c.blocked) << c.model << " " << int (c.minor);
     }
 }
-
-TEST (FrameFormat, MinimumLengthsOfHandledFrames)
-{
-    struct Case
-    {
-        uint8_t type, sub;
-        size_t length;
-    };
-    const Case cases[] = { { 0, 0, 44 }, { 0, 7, 44 }, { 2, 0, 48 }, { 2, 2, 68 }, { 3, 0, 39 }, { 3, 1, 39 },
-                           { 4, 0, 37 }, { 7, 0, 37 },  { 8, 3, 37 }, { 6, 0, 54 }, { 9, 0, 36 }, { 11, 0, 36 } };
-    for (const auto& c : cases)
-        EXPECT_EQ (minimumFrameLength (c.type, c.sub), c.length) << int (c.type) << "/" << int (c.sub);
-}

@@ -5,17 +5,8 @@ namespace lyrlink::test
 
 std::vector<uint8_t> ownFrame (uint8_t type, uint8_t subType, const std::vector<uint8_t>& body)
 {
-    const size_t length = kFrameHeaderSize + body.size();
-    std::vector<uint8_t> f (kFrameHeaderSize, 0);
-    std::memcpy (f.data(), "Qspt1WmJOL", 10);
-    f[10] = type;
-    f[11] = subType;
-    std::memcpy (f.data() + 12, "velantrix", 9);
-    f[32] = 1;
-    f[33] = 3;
-    f[34] = static_cast<uint8_t> (length >> 8);
-    f[35] = static_cast<uint8_t> (length);
-    f.insert (f.end(), body.begin(), body.end());
+    auto f = FrameBuilder::header (type, subType, kFrameHeaderSize + body.size(), "velantrix", 3, 1);
+    std::copy (body.begin(), body.end(), f.begin() + kFrameHeaderSize);
     return f;
 }
 

@@ -468,6 +468,11 @@ TEST_F (LinkUp, TheOwnIdIsDefendedOnlyInStateRun)
     h.scheduler.advance (3500);
     ASSERT_EQ (status().state, STATE_RUN);
 
+    const auto byHand = [] (uint8_t subType, const std::vector<uint8_t>& body) {
+        auto f = FrameBuilder::header (FRAME_ID_USE, subType, kFrameHeaderSize + body.size());
+        std::copy (body.begin(), body.end(), f.begin() + kFrameHeaderSize);
+        return f;
+    };
     struct Case
     {
         const char* what;
@@ -482,6 +487,14 @@ TEST_F (LinkUp, TheOwnIdIsDefendedOnlyInStateRun)
         { "FromBlk wired bit 1", FrameBuilder::idUseRequestFromBlk (replyTo, 0x02, 0, 9), {} },
         { "FromBlk wireless bit 0 on a wired link", FrameBuilder::idUseRequestFromBlk (replyTo, 0, 0x01, 9), {} },
         { "IdSetRequest for 17", [&] { auto f = FrameBuilder::idUseRequest (17, 5, replyTo); f[11] = 1; return f; }(), {} },
+        // The same requests with their bodies written out byte by byte, independent of the layout
+        // that the frame builders and the readers share.
+        { "IdUseRequest by hand", byHand (0, concat ({ octetsOf (replyTo), std::vector<uint8_t> (6, 0xEE), { 17, 6, 1, 1 } })),
+          { 17, 6, 1 } },
+        { "FromBlk by hand",
+          byHand (2, concat ({ octetsOf (replyTo), std::vector<uint8_t> (8, 0xEE), { 0x01, 0xEE, 0xEE, 0x00 },
+                               std::vector<uint8_t> (15, 0xEE), { 0x2A } })),
+          { 17, 0x2A, 1 } },
     };
     for (const auto& c : cases)
     {

@@ -267,7 +267,12 @@ FakePlatform::~FakePlatform() { appData.deleteRecursively(); }
 
 std::unique_ptr<DatagramPort> FakePlatform::createDatagramPort() { return std::make_unique<FakeDatagramPort> (udp); }
 
-std::unique_ptr<PipeEndpoint> FakePlatform::createPipeEndpoint() { return std::make_unique<FakePipeEndpoint> (pipes); }
+std::unique_ptr<PipeEndpoint> FakePlatform::createPipeEndpoint()
+{
+    if (makePipeEndpoint)
+        return makePipeEndpoint();
+    return std::make_unique<FakePipeEndpoint> (pipes);
+}
 
 bool FakePlatform::isProcessRunning (uint32_t pid)
 {

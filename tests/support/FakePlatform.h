@@ -154,12 +154,16 @@ public:
     juce::File getAppDataFolder() override { return appData; }
     void requestQuit() override { ++quitRequests; }
 
+    /** When set, pipe endpoints come from here instead of the fake hub (real pipes, for tests of
+        the client side). */
+    std::function<std::unique_ptr<PipeEndpoint>()> makePipeEndpoint;
+
     std::shared_ptr<FakeDatagramPort::Shared> udp = std::make_shared<FakeDatagramPort::Shared>();
     FakeNetRowSource rows;
     std::shared_ptr<FakePipeHub> pipes = std::make_shared<FakePipeHub>();
     std::set<uint32_t> runningProcesses;
     int processLookups = 0;
-    int quitRequests = 0;
+    std::atomic<int> quitRequests { 0 };
     uint16_t tcpPort = 0;  // any free port
     juce::File appData;  // a fresh folder of this platform's, deleted with it
 };

@@ -5,96 +5,9 @@
 namespace lyrlink::test
 {
 
-LinkStatus PipeMessage::linkStatus() const
-{
-    LinkStatus s;
-    std::memcpy (&s, msg.data, sizeof (s));
-    return s;
-}
+LinkStatus PipeMessage::linkStatus() const { return recordOf<LinkStatus> (msg); }
 
-DeviceEntry PipeMessage::device() const
-{
-    DeviceEntry d;
-    std::memcpy (&d, msg.data, sizeof (d));
-    return d;
-}
-
-std::vector<uint8_t> FrameBuilder::header (uint8_t type, uint8_t subType, size_t length, const char* model,
-                                           uint8_t minorver)
-{
-    std::vector<uint8_t> f (length, 0);
-    std::memcpy (f.data(), kFrameMagic, 10);
-    f[10] = type;
-    f[11] = subType;
-    std::memcpy (f.data() + 12, model, std::min<size_t> (std::strlen (model), kModelFieldSize));
-    f[32] = 1;
-    f[33] = minorver;
-    f[34] = static_cast<uint8_t> (length >> 8);
-    f[35] = static_cast<uint8_t> (length);
-    return f;
-}
-
-std::vector<uint8_t> FrameBuilder::configNotify (uint8_t id, uint8_t type, Ipv4 ip, std::array<uint8_t, 6> mac,
-                                                 const char* model, uint8_t minorver)
-{
-    auto f = header (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, model, minorver);
-    f[36] = id;
-    f[37] = 1;
-    std::memcpy (f.data() + 38, mac.data(), 6);
-    ipv4ToOctets (ip, f.data() + 44);
-    f[48] = 1;
-    f[52] = type;
-    f[53] = 8;
-    return f;
-}
-
-std::vector<uint8_t> FrameBuilder::discoveryRequest (uint8_t type, std::array<uint8_t, 6> mac)
-{
-    auto f = header (FRAME_DISCOVERY_REQUEST, 0, kDiscoveryRequestLength);
-    f[36] = 1;
-    f[37] = type;
-    std::memcpy (f.data() + 38, mac.data(), 6);
-    return f;
-}
-
-std::vector<uint8_t> FrameBuilder::idUseRequest (uint8_t id, uint8_t requestNumber, Ipv4 replyTo)
-{
-    auto f = header (FRAME_ID_USE, 0, kIdUseRequestLength);
-    ipv4ToOctets (replyTo, f.data() + 36);
-    f[46] = id;
-    f[47] = requestNumber;
-    f[48] = 1;
-    f[49] = 1;
-    return f;
-}
-
-std::vector<uint8_t> FrameBuilder::idUseResponse (uint8_t id, uint8_t status, uint8_t subType)
-{
-    auto f = header (FRAME_ID_RESPONSE, subType, kIdUseResponseLength);
-    f[36] = id;
-    f[37] = 1;
-    f[38] = status;
-    return f;
-}
-
-std::vector<uint8_t> FrameBuilder::idUseRequestFromBlk (Ipv4 replyTo, uint8_t wiredMask, uint8_t wirelessMask,
-                                                        uint8_t echo)
-{
-    auto f = header (FRAME_ID_USE, 2, 68);
-    ipv4ToOctets (replyTo, f.data() + 36);
-    f[36 + 12] = wiredMask;
-    f[36 + 15] = wirelessMask;
-    f[36 + 31] = echo;
-    return f;
-}
-
-std::vector<uint8_t> FrameBuilder::simple (uint8_t type, uint8_t subType, size_t bodySize, uint8_t firstBodyByte)
-{
-    auto f = header (type, subType, kFrameHeaderSize + bodySize);
-    if (bodySize > 0)
-        f[36] = firstBodyByte;
-    return f;
-}
+DeviceEntry PipeMessage::device() const { return recordOf<DeviceEntry> (msg); }
 
 //==============================================================================
 LinkHarness::LinkHarness (const std::function<void (FakePlatform&)>& configure)
@@ -194,6 +107,15 @@ void LinkHarness::clearPipeMessages()
 {
     const std::lock_guard<std::mutex> g (platform.pipes->lock);
     platform.pipes->written.clear();
+}
+
+std::vector<uint32_t> LinkHarness::listedPids() const
+{
+    std::vector<uint32_t> pids;
+    for (int i = 0; i < mc->getConnections().size(); ++i)
+        if (auto c = mc->getConnections().get (i))
+            pids.push_back (c->pid);
+    return pids;
 }
 
 std::vector<LogLine> LinkHarness::log() const

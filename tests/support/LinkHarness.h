@@ -6,6 +6,7 @@
 #include "app/MainComponent.h"
 #include "ipc/ProcMsg.h"
 #include "support/FakePlatform.h"
+#include "support/TestFrames.h"
 #include "support/VirtualScheduler.h"
 
 #include <memory>
@@ -28,21 +29,6 @@ struct LogLine
 {
     int64_t atMs;
     std::string text;
-};
-
-/** Builds equipment frames for tests. */
-struct FrameBuilder
-{
-    static std::vector<uint8_t> header (uint8_t type, uint8_t subType, size_t length,
-                                        const char* model = "DKP-3000", uint8_t minorver = 3);
-    static std::vector<uint8_t> configNotify (uint8_t id, uint8_t type, Ipv4 ip, std::array<uint8_t, 6> mac,
-                                              const char* model = "DKP-3000", uint8_t minorver = 3);
-    static std::vector<uint8_t> discoveryRequest (uint8_t type, std::array<uint8_t, 6> mac);
-    static std::vector<uint8_t> idUseRequest (uint8_t id, uint8_t requestNumber, Ipv4 replyTo);
-    static std::vector<uint8_t> idUseResponse (uint8_t id, uint8_t status, uint8_t subType = 0);
-    static std::vector<uint8_t> idUseRequestFromBlk (Ipv4 replyTo, uint8_t wiredMask, uint8_t wirelessMask, uint8_t echo);
-    /** A frame of type with a body of bodySize bytes, body byte 0 = firstBodyByte. */
-    static std::vector<uint8_t> simple (uint8_t type, uint8_t subType, size_t bodySize, uint8_t firstBodyByte = 0);
 };
 
 class LinkHarness
@@ -72,6 +58,8 @@ public:
     /** Messages written to per-client pipes (notifications), in order. */
     std::vector<PipeMessage> notifications() const;
     void clearPipeMessages();
+    /** The pid of every listed connection, master first. */
+    std::vector<uint32_t> listedPids() const;
 
     std::vector<LogLine> log() const;
     std::vector<std::string> logTexts() const;

@@ -42,8 +42,10 @@ struct FakeEndpoint
     FakeEndpoint()
     {
         access.m_callback = &callback;
-        access.open (50000);  // the thread idles: only this thread's receives get datagrams
+        // Set before open starts the receive thread, which reads it: that thread then idles, and
+        // only this thread's receives get datagrams.
         shared->receivingThread = std::this_thread::get_id();
+        access.open (50000);
     }
 
     void chooseInterface (const char* address, const char* netmask)

@@ -1,6 +1,6 @@
 // lyrlinkctl: asks the running manager about its link, watches its notifications, suspends and
-// resumes it. The commands themselves live in the client library.
-#include "client/LyrLinkCtl.h"
+// resumes it. The commands themselves are in LyrLinkCtl.cpp, so that tests run them in-process.
+#include "lyrlinkctl/LyrLinkCtl.h"
 
 #include <atomic>
 #include <csignal>
@@ -23,5 +23,5 @@ int main (int argc, char** argv)
     std::signal (SIGPIPE, SIG_IGN);
 
     const std::vector<std::string> args (argv + 1, argv + argc);
-    return lyrlink::client::runLyrlinkctl (args, std::cout, std::cerr, stopRequested);
+    return lyrlinkctl::runLyrlinkctl (args, std::cout, std::cerr, stopRequested);
 }

@@ -1,5 +1,7 @@
 #include "lyrlinksim/SimEngine.h"
 
+#include "link/LinkRecords.h"
+
 #include <algorithm>
 
 namespace lyrlinksim
@@ -29,7 +31,7 @@ bool SimEngine::holdsId (const DeviceIdentity& device, uint8_t id) noexcept
 {
     if (id == device.id)
         return true;
-    return device.type == 7 && (device.id == 9 || device.id == 11) && id == device.id + 1;
+    return device.type == 7 && lyrlink::occupiesNextId (device.id) && id == device.id + 1;
 }
 
 bool SimEngine::isOwnAddress (Ipv4 address) const noexcept

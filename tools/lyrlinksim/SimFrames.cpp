@@ -12,11 +12,19 @@ using namespace lyrlink;
 namespace
 {
 
-constexpr size_t kBody = kFrameHeaderSize;
+/** A field of the frame layout (not to be confused with a FrameField of a summary). */
+using BodyField = lyrlink::FrameField;
 
-void putIp (Bytes& f, size_t offset, Ipv4 ip) { ipv4ToOctets (ip, f.data() + offset); }
+uint8_t* bodyOf (Bytes& f) { return f.data() + kFrameHeaderSize; }
 
-void putMac (Bytes& f, size_t offset, const MacAddress& mac) { std::memcpy (f.data() + offset, mac.data(), mac.size()); }
+void putIp (Bytes& f, const BodyField& field, Ipv4 ip) { ipv4ToOctets (ip, bodyOf (f) + field.offset); }
+
+void putMac (Bytes& f, const BodyField& field, const MacAddress& mac)
+{
+    std::memcpy (bodyOf (f) + field.offset, mac.data(), mac.size());
+}
+
+void putByte (Bytes& f, const BodyField& field, uint8_t value) { bodyOf (f)[field.offset] = value; }
 
 std::string toNumber (unsigned v) { return std::to_string (v); }
 
@@ -33,28 +41,28 @@ class FieldWriter
 public:
     FieldWriter (FrameSummary& s, ByteView body) : m_summary (s), m_body (body) {}
 
-    void byte (const char* key, size_t offset)
+    void byte (const char* key, const BodyField& field)
     {
-        if (m_body.holds (offset + 1))
-            m_summary.fields.push_back ({ key, toNumber (m_body[offset]), true });
+        if (m_body.holds (field.end()))
+            m_summary.fields.push_back ({ key, toNumber (m_body[field.offset]), true });
     }
 
-    void hexByte (const char* key, size_t offset)
+    void hexByte (const char* key, const BodyField& field)
     {
-        if (m_body.holds (offset + 1))
-            m_summary.fields.push_back ({ key, toHexByte (m_body[offset]), false });
+        if (m_body.holds (field.end()))
+            m_summary.fields.push_back ({ key, toHexByte (m_body[field.offset]), false });
     }
 
-    void ip (const char* key, size_t offset)
+    void ip (const char* key, const BodyField& field)
     {
-        if (m_body.holds (offset + 4))
-            m_summary.fields.push_back ({ key, formatIpv4 (ipv4FromOctets (m_body.data() + offset)), false });
+        if (m_body.holds (field.end()))
+            m_summary.fields.push_back ({ key, formatIpv4 (ipv4FromOctets (m_body.data() + field.offset)), false });
     }
 
-    void mac (const char* key, size_t offset)
+    void mac (const char* key, const BodyField& field)
     {
-        if (m_body.holds (offset + 6))
-            m_summary.fields.push_back ({ key, formatMac (m_body.data() + offset), false });
+        if (m_body.holds (field.end()))
+            m_summary.fields.push_back ({ key, formatMac (m_body.data() + field.offset), false });
     }
 
 private:
@@ -68,51 +76,52 @@ void describeBody (FrameSummary& s, ByteView body)
     switch (s.type)
     {
         case FRAME_DISCOVERY_REQUEST:
-            w.byte ("req", 0);
-            w.byte ("devtype", 1);
-            w.mac ("mac", 2);
+            w.byte ("req", DiscoveryRequestBody::requestNumber);
+            w.byte ("devtype", DiscoveryRequestBody::type);
+            w.mac ("mac", DiscoveryRequestBody::mac);
             break;
         case FRAME_ID_USE:
             if (s.subType == 2)
             {
-                w.ip ("ip", 0);
-                w.hexByte ("wired", 12);
-                w.hexByte ("wireless", 15);
-                w.byte ("req", 31);
+                w.ip ("ip", IdUseRequestFromBlkBody::ip);
+                w.hexByte ("wired", IdUseRequestFromBlkBody::wiredMask);
+                w.hexByte ("wireless", IdUseRequestFromBlkBody::wirelessMask);
+                w.byte ("req", IdUseRequestFromBlkBody::requestNumber);
             }
             else
             {
-                w.ip ("ip", 0);
-                w.mac ("mac", 4);
-                w.byte ("id", 10);
-                w.byte ("req", 11);
-                w.byte ("devtype", 12);
+                w.ip ("ip", IdRequestBody::ip);
+                w.mac ("mac", IdRequestBody::mac);
+                w.byte ("id", IdRequestBody::id);
+                w.byte ("req", IdRequestBody::requestNumber);
+                w.byte ("devtype", IdRequestBody::type);
             }
             break;
         case FRAME_ID_RESPONSE:
-            w.byte ("id", 0);
-            w.byte ("req", 1);
-            w.byte ("status", 2);
+            w.byte ("id", IdResponseBody::id);
+            w.byte ("req", IdResponseBody::requestNumber);
+            w.byte ("status", IdResponseBody::statuscode);
             break;
         case FRAME_TIME_SERVER_REQUEST:
-            w.byte ("id", 0);
+            w.byte ("id", TimeServerRequestBody::id);
             break;
         case FRAME_CONFIG_NOTIFY:
-            w.byte ("id", 0);
-            w.byte ("claimed", 1);
-            w.mac ("mac", 2);
-            w.ip ("ip", 8);
-            w.byte ("devcount", 12);
-            w.byte ("devtype", 16);
-            w.byte ("cfg17", 17);
+            w.byte ("id", ConfigNotifyBody::id);
+            w.byte ("claimed", ConfigNotifyBody::idClaimed);
+            w.mac ("mac", ConfigNotifyBody::mac);
+            w.ip ("ip", ConfigNotifyBody::ip);
+            w.byte ("devcount", ConfigNotifyBody::devcount);
+            w.byte ("devtype", ConfigNotifyBody::type);
+            w.byte ("cfg17", ConfigNotifyBody::cfg17);
             break;
         case FRAME_LEAVE_NOTIFY:
         case FRAME_DISCONNECT:
-            w.byte ("id", 0);
-            w.ip ("ip", 1);
+            // Equipment sends a LeaveNotify in the layout of a Disconnect.
+            w.byte ("id", DisconnectBody::id);
+            w.ip ("ip", DisconnectBody::ip);
             break;
         case FRAME_COMPATI_REQUEST:
-            w.byte ("devtype", 0);
+            w.byte ("devtype", CompatiRequestBody::type);
             break;
         default:
             break;
@@ -125,93 +134,97 @@ Bytes makeFrame (const DeviceIdentity& device, uint8_t type, uint8_t subType, si
 {
     Bytes f (length < kFrameHeaderSize ? kFrameHeaderSize : length, 0);
     std::memcpy (f.data(), kFrameMagic, sizeof (kFrameMagic));
-    f[10] = type;
-    f[11] = subType;
-    std::memcpy (f.data() + 12, device.model.data(), std::min (device.model.size(), kModelFieldSize));
-    f[32] = kOwnHdrClass;
-    f[33] = device.minor;
-    f[34] = static_cast<uint8_t> (f.size() >> 8);
-    f[35] = static_cast<uint8_t> (f.size() & 0xff);
+    f[offsetof (FrameHeader, frameType)] = type;
+    f[offsetof (FrameHeader, frameSubType)] = subType;
+    std::memcpy (f.data() + offsetof (FrameHeader, model), device.model.data(),
+                 std::min (device.model.size(), kModelFieldSize));
+    f[offsetof (FrameHeader, hdrclass)] = kOwnHdrClass;
+    f[offsetof (FrameHeader, minorver)] = device.minor;
+    f[offsetof (FrameHeader, length)] = static_cast<uint8_t> (f.size() >> 8);
+    f[offsetof (FrameHeader, length) + 1] = static_cast<uint8_t> (f.size() & 0xff);
     return f;
 }
 
 Bytes encodeDiscoveryRequest (const DeviceIdentity& device, uint8_t requestNumber)
 {
     auto f = makeFrame (device, FRAME_DISCOVERY_REQUEST, 0, kDiscoveryRequestLength);
-    f[kBody + 0] = requestNumber;
-    f[kBody + 1] = device.type;
-    putMac (f, kBody + 2, device.mac);
+    putByte (f, DiscoveryRequestBody::requestNumber, requestNumber);
+    putByte (f, DiscoveryRequestBody::type, device.type);
+    putMac (f, DiscoveryRequestBody::mac, device.mac);
     return f;
 }
 
 Bytes encodeIdUseRequest (const DeviceIdentity& device, uint8_t requestedId, uint8_t requestNumber)
 {
     auto f = makeFrame (device, FRAME_ID_USE, 0, kIdUseRequestLength);
-    putIp (f, kBody + 0, device.ip);
-    putMac (f, kBody + 4, device.mac);
-    f[kBody + 10] = requestedId;
-    f[kBody + 11] = requestNumber;
-    f[kBody + 12] = device.type;
-    f[kBody + 13] = 1;
+    putIp (f, IdRequestBody::ip, device.ip);
+    putMac (f, IdRequestBody::mac, device.mac);
+    putByte (f, IdRequestBody::id, requestedId);
+    putByte (f, IdRequestBody::requestNumber, requestNumber);
+    putByte (f, IdRequestBody::type, device.type);
+    putByte (f, IdRequestBody::trailer, 1);
     return f;
 }
 
 Bytes encodeIdUseResponse (const DeviceIdentity& device, uint8_t id, uint8_t requestNumber, uint8_t status)
 {
     auto f = makeFrame (device, FRAME_ID_RESPONSE, 0, kIdUseResponseLength);
-    f[kBody + 0] = id;
-    f[kBody + 1] = requestNumber;
-    f[kBody + 2] = status;
+    putByte (f, IdResponseBody::id, id);
+    putByte (f, IdResponseBody::requestNumber, requestNumber);
+    putByte (f, IdResponseBody::statuscode, status);
     return f;
 }
 
 Bytes encodeConfigNotify (const DeviceIdentity& device, uint8_t claimedId, uint8_t type, uint8_t deviceCount)
 {
     auto f = makeFrame (device, FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength);
-    f[kBody + 0] = claimedId;
-    f[kBody + 1] = device.idClaimed;
-    putMac (f, kBody + 2, device.mac);
-    putIp (f, kBody + 8, device.ip);
-    f[kBody + 12] = deviceCount;
-    f[kBody + 16] = type;
-    f[kBody + 17] = device.cfg17;
+    putByte (f, ConfigNotifyBody::id, claimedId);
+    putByte (f, ConfigNotifyBody::idClaimed, device.idClaimed);
+    putMac (f, ConfigNotifyBody::mac, device.mac);
+    putIp (f, ConfigNotifyBody::ip, device.ip);
+    putByte (f, ConfigNotifyBody::devcount, deviceCount);
+    putByte (f, ConfigNotifyBody::type, type);
+    putByte (f, ConfigNotifyBody::cfg17, device.cfg17);
     return f;
 }
 
 Bytes encodeLeaveNotify (const DeviceIdentity& device)
 {
+    // As a Disconnect: the id, then the address.
     auto f = makeFrame (device, FRAME_LEAVE_NOTIFY, 0, kLeaveNotifyLength);
-    f[kBody + 0] = device.id;
-    putIp (f, kBody + 1, device.ip);
+    putByte (f, LeaveNotifyBody::id, device.id);
+    putIp (f, DisconnectBody::ip, device.ip);
     return f;
 }
 
 Bytes encodeDisconnect (const DeviceIdentity& device)
 {
     auto f = makeFrame (device, FRAME_DISCONNECT, 0, kDisconnectLength);
-    f[kBody + 0] = device.id;
-    putIp (f, kBody + 1, device.ip);
+    putByte (f, DisconnectBody::id, device.id);
+    putIp (f, DisconnectBody::ip, device.ip);
     return f;
 }
 
 Bytes encodeTimeServerRequest (const DeviceIdentity& device, uint8_t claimedId)
 {
+    // The id, then the address, as in a Disconnect.
     auto f = makeFrame (device, FRAME_TIME_SERVER_REQUEST, 0, kTimeServerRequestLength);
-    f[kBody + 0] = claimedId;
-    putIp (f, kBody + 1, device.ip);
+    putByte (f, TimeServerRequestBody::id, claimedId);
+    putIp (f, DisconnectBody::ip, device.ip);
     return f;
 }
 
 Bytes encodeIdUseRequestFromBlk (const DeviceIdentity& device, uint8_t wiredMask, uint8_t wirelessMask,
                                  uint8_t requestNumber)
 {
+    // The body opens as an IdUseRequest's: address, MAC and the sender's own id.
     auto f = makeFrame (device, FRAME_ID_USE, 2, kIdUseRequestFromBlkLength);
-    putIp (f, kBody + 0, device.ip);
-    putMac (f, kBody + 4, device.mac);
-    f[kBody + 10] = device.id;
-    f[kBody + 12] = wiredMask;
-    f[kBody + 15] = wirelessMask;
-    f[kBody + 31] = requestNumber;
+    putIp (f, IdUseRequestFromBlkBody::ip, device.ip);
+    putMac (f, IdRequestBody::mac, device.mac);
+    putByte (f, IdRequestBody::id, device.id);
+    putByte (f, IdUseRequestFromBlkBody::wiredMask, wiredMask);
+    putByte (f, IdUseRequestFromBlkBody::wirelessMask, wirelessMask);
+    putByte (f, IdUseRequestFromBlkBody::requestNumber, requestNumber);
     return f;
 }
 
@@ -231,9 +244,9 @@ std::optional<IdUseRequestFields> decodeIdUseRequest (ByteView datagram)
 
     const auto body = frameBody (datagram);
     IdUseRequestFields r;
-    r.replyTo = ipv4FromOctets (body.data());
-    r.id = body[10];
-    r.requestNumber = body[11];
+    r.replyTo = ipv4FromOctets (bodyBytes<IdRequestBody::ip> (body));
+    r.id = bodyByte<IdRequestBody::id> (body);
+    r.requestNumber = bodyByte<IdRequestBody::requestNumber> (body);
     return r;
 }
 
@@ -282,18 +295,12 @@ FrameSummary describeFrame (ByteView datagram)
     s.subType = frameSubType (datagram);
     s.name = frameTypeName (s.type, s.subType);
     s.minor = frameMinorVersion (datagram);
-    for (size_t i = 0; i < kModelFieldSize && datagram[12 + i] != 0; ++i)
-        s.model.push_back (static_cast<char> (datagram[12 + i]));
+    constexpr size_t model = offsetof (FrameHeader, model);
+    for (size_t i = 0; i < kModelFieldSize && datagram[model + i] != 0; ++i)
+        s.model.push_back (static_cast<char> (datagram[model + i]));
     s.isShort = ! datagram.holds (minimumFrameLength (s.type, s.subType));
     describeBody (s, frameBody (datagram));
     return s;
-}
-
-std::string formatMac (const uint8_t* mac)
-{
-    char text[18];
-    std::snprintf (text, sizeof (text), "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
 }
 
 } // namespace lyrlinksim

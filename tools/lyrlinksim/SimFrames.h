@@ -2,6 +2,7 @@
 // for printing. Everything here works on plain bytes: no sockets, no clock.
 #pragma once
 
+#include "client/LinkFormat.h"
 #include "link/FrameFormat.h"
 #include "transport/Ipv4.h"
 
@@ -55,10 +56,12 @@ Bytes encodeIdUseRequestFromBlk (const DeviceIdentity& device, uint8_t wiredMask
 Bytes encodeReject (const DeviceIdentity& device);
 Bytes encodeResetNotify (const DeviceIdentity& device);
 
-/** Frame lengths this tool sends where the manager's builders do not fix one. */
-constexpr size_t kLeaveNotifyLength = 41;
-constexpr size_t kTimeServerRequestLength = 41;
-constexpr size_t kIdUseRequestFromBlkLength = 68;
+/** Frame lengths this tool sends where the manager's builders do not fix one: LeaveNotify and
+    TimeServerRequest as long as a Disconnect, IdUseRequestFromBlk as long as its layout. */
+constexpr size_t kLeaveNotifyLength = lyrlink::kDisconnectLength;
+constexpr size_t kTimeServerRequestLength = lyrlink::kDisconnectLength;
+constexpr size_t kIdUseRequestFromBlkLength = lyrlink::kFrameHeaderSize + lyrlink::IdUseRequestFromBlkBody::size;
+static_assert (kLeaveNotifyLength == 41 && kIdUseRequestFromBlkLength == 68);
 constexpr size_t kHeaderOnlyLength = lyrlink::kFrameHeaderSize;
 
 /** The fields of a received IdUseRequest that an answer needs. */
@@ -101,6 +104,7 @@ std::string frameTypeName (uint8_t type, uint8_t subType);
 
 FrameSummary describeFrame (ByteView datagram);
 
-std::string formatMac (const uint8_t* mac);
+/** "02:00:0a:32:00:0b", as the client library writes MAC addresses. */
+using lyrlink::client::formatMac;
 
 } // namespace lyrlinksim

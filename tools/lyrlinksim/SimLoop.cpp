@@ -1,6 +1,7 @@
 #include "lyrlinksim/SimLoop.h"
 
 #include "lyrlinksim/SimOutput.h"
+#include "transport/native/DatagramPort_linux.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -22,15 +23,6 @@ namespace
 constexpr size_t kMaxCommandLine = 4096;
 /** Upper bound of one poll, so that the stop flag is seen promptly. */
 constexpr int64_t kMaxPollMs = 100;
-
-sockaddr_in makeAddress (Ipv4 address, uint16_t port)
-{
-    sockaddr_in sa {};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons (port);
-    sa.sin_addr.s_addr = address;
-    return sa;
-}
 
 } // namespace
 
@@ -61,7 +53,7 @@ int SimLoop::openSocket (Ipv4 address, uint16_t port, std::string& error)
     (void) ::setsockopt (fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof (one));
     (void) ::setsockopt (fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof (one));
     (void) ::setsockopt (fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof (one));
-    const auto sa = makeAddress (address, port);
+    const auto sa = lyrlink::makeSocketAddress (address, port);
     if (::bind (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) != 0)
     {
         error = std::strerror (errno);
@@ -140,7 +132,7 @@ bool SimLoop::flush (EngineOutput& out)
         if (dg.device >= m_engine.getNumDevices())
             continue;
         const auto& from = m_sockets[dg.device];
-        const auto sa = makeAddress (dg.to, m_config.port);
+        const auto sa = lyrlink::makeSocketAddress (dg.to, m_config.port);
         const auto sent = ::sendto (from.fd, dg.bytes.data(), dg.bytes.size(), MSG_NOSIGNAL,
                                     reinterpret_cast<const sockaddr*> (&sa), sizeof (sa));
         if (sent != static_cast<ssize_t> (dg.bytes.size()))

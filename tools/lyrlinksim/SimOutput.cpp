@@ -32,37 +32,7 @@ std::string timeColumn (int64_t timeMs)
 
 } // namespace
 
-namespace
-{
-/** Quotes raw text, escaping quotes and backslashes, and other bytes outside printable ASCII
-    with the given escape format (one %x-style conversion of the byte). */
-std::string quoteEscaped (const std::string& raw, const char* escapeFormat)
-{
-    std::string s = "\"";
-    char esc[8];
-    for (const char ch : raw)
-    {
-        const auto c = static_cast<unsigned char> (ch);
-        if (c == '"' || c == '\\')
-        {
-            s += '\\';
-            s += ch;
-        }
-        else if (c < 0x20 || c >= 0x7f)
-        {
-            std::snprintf (esc, sizeof (esc), escapeFormat, c);
-            s += esc;
-        }
-        else
-            s += ch;
-    }
-    return s + "\"";
-}
-} // namespace
-
-std::string quoteText (const std::string& raw) { return quoteEscaped (raw, "\\x%02x"); }
-
-std::string quoteJson (const std::string& raw) { return quoteEscaped (raw, "\\u%04x"); }
+std::string quoteText (const std::string& raw) { return lyrlink::client::quoteEscaped (raw, "\\x%02x"); }
 
 std::string formatFrameLine (int64_t timeMs, const char* direction, Ipv4 source, Ipv4 destination,
                              ByteView datagram, bool json)

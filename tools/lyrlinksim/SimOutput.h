@@ -1,6 +1,7 @@
 // The simulator's output lines: one per datagram or event, as text or as one JSON object.
 #pragma once
 
+#include "client/LinkFormat.h"
 #include "lyrlinksim/SimEngine.h"
 #include "lyrlinksim/SimFrames.h"
 
@@ -22,7 +23,7 @@ std::string formatNoteLine (int64_t timeMs, const std::string& text, bool json);
 /** Text with quotes, backslashes and every byte outside printable ASCII escaped, in quotes. */
 std::string quoteText (const std::string& raw);
 
-/** A JSON string literal; bytes outside printable ASCII become \u00XX, so the output is ASCII. */
-std::string quoteJson (const std::string& raw);
+/** A JSON string literal, as the client library writes them. */
+using lyrlink::client::quoteJson;
 
 } // namespace lyrlinksim

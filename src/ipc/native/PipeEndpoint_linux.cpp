@@ -1,8 +1,7 @@
-// Pipes as Unix-domain stream sockets in the abstract namespace. The address is a NUL byte and the
-// name, its length covering exactly the name, so "LyrLinkSysMgrPIPE7" and "LyrLinkSysMgrPIPE70" are
-// different pipes. An abstract name belongs to one listening socket at a time (a second bind fails,
-// which is how a taken name shows) and vanishes with the process that holds it, so a killed manager
-// leaves nothing behind.
+// Pipes as Unix-domain stream sockets in the abstract namespace (the address: PipeAddress_linux.h).
+// An abstract name belongs to one listening socket at a time (a second bind fails, which is how a
+// taken name shows) and vanishes with the process that holds it, so a killed manager leaves nothing
+// behind.
 //
 // Threads: one reader (the connection's thread) accepts clients and reads; any number of writers
 // (serialised per connection above this class). The reader touches the sockets only under m_lock
@@ -10,6 +9,8 @@
 // which close() makes readable for good. Writers work on a duplicate of the client socket, so the
 // reader may drop the client while a write is under way.
 #include "ipc/native/PipeEndpoint_linux.h"
+
+#include "ipc/native/PipeAddress_linux.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -22,7 +23,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace lyrlink
@@ -50,18 +50,14 @@ public:
 
     bool create (const std::string& name) override
     {
-        const std::string full = m_scope + name;
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        if (m_wakeFd < 0 || full.empty() || full.size() > sizeof (address.sun_path) - 1)
+        const auto address = makePipeSocketAddress (m_scope + name);
+        if (m_wakeFd < 0 || ! address.isValid())
             return false;
-        std::memcpy (address.sun_path + 1, full.data(), full.size());
-        const auto length = static_cast<socklen_t> (offsetof (sockaddr_un, sun_path) + 1 + full.size());
 
         const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0)
             return false;
-        if (::bind (fd, reinterpret_cast<const sockaddr*> (&address), length) != 0 || ::listen (fd, kListenBacklog) != 0)
+        if (::bind (fd, address.get(), address.length) != 0 || ::listen (fd, kListenBacklog) != 0)
         {
             ::close (fd);
             return false;

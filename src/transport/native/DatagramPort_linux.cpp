@@ -13,18 +13,9 @@ namespace lyrlink
 namespace
 {
 
-sockaddr_in makeAddress (Ipv4 address, uint16_t port)
-{
-    sockaddr_in sa {};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons (port);
-    sa.sin_addr.s_addr = address;
-    return sa;
-}
-
 bool sendDatagram (int fd, Ipv4 destination, uint16_t port, const uint8_t* data, size_t length)
 {
-    const auto sa = makeAddress (destination, port);
+    const auto sa = makeSocketAddress (destination, port);
     const auto sent = ::sendto (fd, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa));
     return sent == static_cast<ssize_t> (length);
 }
@@ -59,7 +50,7 @@ public:
             return false;
         const int one = 1;
         (void) ::setsockopt (fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof (one));
-        const auto sa = makeAddress (INADDR_ANY, port);
+        const auto sa = makeSocketAddress (INADDR_ANY, port);
         return ::bind (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) == 0;
     }
 
@@ -106,7 +97,7 @@ public:
         const int one = 1;
         (void) ::setsockopt (fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof (one));
         (void) ::setsockopt (fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof (one));
-        const auto sa = makeAddress (localAddress, 0);
+        const auto sa = makeSocketAddress (localAddress, 0);
         if (::bind (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) != 0)
         {
             ::close (fd);

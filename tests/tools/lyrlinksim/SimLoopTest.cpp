@@ -2,6 +2,7 @@
 // manager on 127.0.0.1, all on a free port instead of 50000. Waits are bounded receive timeouts on
 // frames that are sent at once, never on the simulator's timers.
 #include "lyrlinksim/SimLoop.h"
+#include "transport/native/DatagramPort_linux.h"
 
 #include <gtest/gtest.h>
 
@@ -21,15 +22,6 @@ namespace
 const Ipv4 kManager = makeIpv4 (127, 0, 0, 1);
 const Ipv4 kLoopbackBroadcast = makeIpv4 (127, 255, 255, 255);
 
-sockaddr_in address (Ipv4 ip, uint16_t port)
-{
-    sockaddr_in sa {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = ip;
-    sa.sin_port = htons (port);
-    return sa;
-}
-
 /** A bound UDP socket with a 2 s receive timeout, closed on destruction. */
 struct TestSocket
 {
@@ -44,7 +36,7 @@ struct TestSocket
         ::setsockopt (fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof (one));
         timeval tv { 2, 0 };
         ::setsockopt (fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof (tv));
-        const auto sa = address (ip, port);
+        const auto sa = lyrlink::makeSocketAddress (ip, port);
         if (::bind (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) != 0)
         {
             ::close (fd);
@@ -67,7 +59,7 @@ struct TestSocket
 
     void sendTo (Ipv4 ip, uint16_t port, const Bytes& bytes) const
     {
-        const auto sa = address (ip, port);
+        const auto sa = lyrlink::makeSocketAddress (ip, port);
         ::sendto (fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa));
     }
 

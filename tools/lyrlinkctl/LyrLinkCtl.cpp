@@ -1,12 +1,15 @@
-#include "client/LyrLinkCtl.h"
+#include "lyrlinkctl/LyrLinkCtl.h"
 
 #include "client/LinkFormat.h"
 #include "client/LyrLinkClient.h"
 
 #include <unistd.h>
 
-namespace lyrlink::client
+namespace lyrlinkctl
 {
+
+using namespace lyrlink;
+using namespace lyrlink::client;
 
 namespace
 {
@@ -213,4 +216,4 @@ int runLyrlinkctl (const std::vector<std::string>& args, std::ostream& out, std:
     return CTL_OK;
 }
 
-} // namespace lyrlink::client
+} // namespace lyrlinkctl

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace lyrlink::client
+namespace lyrlinkctl
 {
 
 /** Exit statuses of lyrlinkctl. */
@@ -29,4 +29,4 @@ int runLyrlinkctl (const std::vector<std::string>& args, std::ostream& out, std:
 /** The usage text. */
 std::string lyrlinkctlUsage();
 
-} // namespace lyrlink::client
+} // namespace lyrlinkctl

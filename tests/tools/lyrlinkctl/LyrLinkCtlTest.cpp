@@ -1,5 +1,5 @@
 // lyrlinkctl's commands against a manager on real pipes, in-process; and the program itself.
-#include "client/LyrLinkCtl.h"
+#include "lyrlinkctl/LyrLinkCtl.h"
 #include "ipc/RealPipeHarness.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 
 using namespace lyrlink;
 using namespace lyrlink::client;
+using namespace lyrlinkctl;
 using namespace lyrlink::test;
 
 namespace
