@@ -6,8 +6,11 @@
 // The manager runs on the test fakes. Its timers are virtual and never fire (a no-op observer), so
 // the numbers are those of the frame handling alone; the link is brought up by calling the timer
 // jobs directly.
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
 #include "ipc/ProcMsg.h"
+#include "netenv/LyrLinkNetworkAccess.h"
 #include "support/FakePlatform.h"
 #include "support/TestFrames.h"
 
@@ -69,7 +72,7 @@ class RunningLink
 public:
     RunningLink()
     {
-        LyrLinkSysMgrTimer::setObserver (&m_timers);
+        platform.timerObserver = &m_timers;
         platform.udp->receivingThread = std::this_thread::get_id();
         platform.rows.addWiredInterface (2, kOwnIp, kNetmask, { 0x00, 0x11, 0x22, 0x33, 0x44, 0x55 });
         mc = std::make_unique<MainComponent> (platform);
@@ -86,11 +89,7 @@ public:
             mc->timerFuncIdResponse();
     }
 
-    ~RunningLink()
-    {
-        mc.reset();
-        LyrLinkSysMgrTimer::setObserver (nullptr);
-    }
+    ~RunningLink() { mc.reset(); }
 
     bool isRunning() const { return mc->getLinkStatus().state == STATE_RUN; }
 

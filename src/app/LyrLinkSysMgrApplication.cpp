@@ -1,6 +1,6 @@
 #include "app/LyrLinkSysMgrApplication.h"
 
-#include "app/native/QuitSignals_linux.h"
+#include "app/QuitSignals.h"
 
 namespace lyrlink
 {
@@ -29,7 +29,7 @@ MainComponent& LyrLinkSysMgrWindow::getMainComponent()
 
 void LyrLinkSysMgrApplication::initialise (const juce::String&)
 {
-    m_platform = createLinuxPlatform();
+    m_platform = createNativePlatform();
     m_window = std::make_unique<LyrLinkSysMgrWindow> (*m_platform, isDisplayAvailable());
     // The message manager exists now; a quit signal that came during start-up is posted here
     // and handled once the dispatch loop runs, like any later one.

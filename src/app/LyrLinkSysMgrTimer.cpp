@@ -7,18 +7,14 @@ namespace lyrlink
 
 namespace
 {
-std::atomic<TimerObserver*> g_observer { nullptr };
-
 int64_t nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds> (std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 }
 
-void LyrLinkSysMgrTimer::setObserver (TimerObserver* observer) noexcept { g_observer = observer; }
-
-LyrLinkSysMgrTimer::LyrLinkSysMgrTimer (TimerDispatchTarget& owner, uint32_t timerId)
-    : m_owner (owner), m_timerId (timerId), m_observer (g_observer.load())
+LyrLinkSysMgrTimer::LyrLinkSysMgrTimer (TimerDispatchTarget& owner, uint32_t timerId, TimerObserver* observer)
+    : m_owner (owner), m_timerId (timerId), m_observer (observer)
 {
     if (m_observer != nullptr)
         m_observer->timerCreated (*this);

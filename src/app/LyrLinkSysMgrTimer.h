@@ -24,9 +24,9 @@ public:
 };
 
 /**
-    Tests: sees every start and stop of every timer. Timers constructed while an observer is
-    installed are virtual: they never reach JUCE's timer thread, and fire only when the observer
-    (a virtual scheduler) calls fire().
+    Tests: sees every start and stop of a timer. A timer constructed with an observer is virtual:
+    it never reaches JUCE's timer thread, and fires only when the observer (a virtual scheduler)
+    calls fire(). The platform hands MainComponent the observer for its timers.
 */
 class TimerObserver
 {
@@ -42,7 +42,8 @@ public:
 class LyrLinkSysMgrTimer : private juce::Timer
 {
 public:
-    LyrLinkSysMgrTimer (TimerDispatchTarget& owner, uint32_t timerId);
+    /** observer null: a real timer on JUCE's timer thread. */
+    LyrLinkSysMgrTimer (TimerDispatchTarget& owner, uint32_t timerId, TimerObserver* observer);
     ~LyrLinkSysMgrTimer() override;
 
     /** (Re)starts the timer with a period in milliseconds; JUCE treats 0 as 1 ms. */
@@ -58,9 +59,6 @@ public:
 
     /** Runs the job as an expiry would: tests call this through their scheduler. */
     void fire() { timerCallback(); }
-
-    /** Tests: installs (or, with nullptr, removes) the observer for timers constructed from now on. */
-    static void setObserver (TimerObserver* observer) noexcept;
 
 private:
     void timerCallback() override;

@@ -1,6 +1,6 @@
 // Process entry: quit signals first (before JUCE starts any thread), then JUCE's application main.
 #include "app/LyrLinkSysMgrApplication.h"
-#include "app/native/QuitSignals_linux.h"
+#include "app/QuitSignals.h"
 
 static juce::JUCEApplicationBase* createApplication() { return new lyrlink::LyrLinkSysMgrApplication(); }
 

@@ -1,5 +1,11 @@
 #include "app/MainComponent.h"
 
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
+#include "ipc/LyrLinkIPCServer.h"
+#include "netenv/LyrLinkNetworkAccess.h"
+#include "transport/LyrLinkSysMgrTCP.h"
+
 #include <cstring>
 
 namespace lyrlink
@@ -43,7 +49,7 @@ MainComponent::MainComponent (LinkPlatform& platform) : m_platform (platform)
     else
         m_log->write ("%s NG UDP port open", kCtorName);
 
-    m_tcpServer = std::make_unique<LyrLinkSysMgrTCP> (m_platform.getTcpPort());
+    m_tcpServer = std::make_unique<LyrLinkSysMgrTCP> (m_platform.createStreamListener(), m_platform.getTcpPort());
     m_tcpServer->m_callback = this;
     if (! m_tcpServer->openServer())
         m_log->write ("%s NG TCP port open", kCtorName);
@@ -52,16 +58,17 @@ MainComponent::MainComponent (LinkPlatform& platform) : m_platform (platform)
 
     createMasterPipe();
 
-    m_discoveryTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_DISCOVERY);
-    m_idTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID);
-    m_keepAliveTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_KEEP_ALIVE);
-    m_idRestartTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID_RESTART);
-    m_idRestartLongTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID_RESTART_LONG);
-    m_netMonitorTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_NET_MONITOR);
-    m_appMonitorTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_APP_MONITOR);
-    m_compatiTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_COMPATI);
+    auto* const timerObserver = m_platform.getTimerObserver();
+    m_discoveryTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_DISCOVERY, timerObserver);
+    m_idTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID, timerObserver);
+    m_keepAliveTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_KEEP_ALIVE, timerObserver);
+    m_idRestartTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID_RESTART, timerObserver);
+    m_idRestartLongTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_ID_RESTART_LONG, timerObserver);
+    m_netMonitorTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_NET_MONITOR, timerObserver);
+    m_appMonitorTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_APP_MONITOR, timerObserver);
+    m_compatiTimer = std::make_unique<LyrLinkSysMgrTimer> (*this, TIMER_COMPATI, timerObserver);
     for (uint32_t id = TIMER_AGING_FIRST; id <= TIMER_AGING_LAST; ++id)
-        m_agingTimers.add (new LyrLinkSysMgrTimer (*this, id));
+        m_agingTimers.add (new LyrLinkSysMgrTimer (*this, id, timerObserver));
 
     // Frames can arrive from the receive threads since the endpoint opened; timers are started
     // under the link lock like every other timer change.
@@ -160,19 +167,10 @@ LinkTimings MainComponent::getLinkTimings() const
 
 LyrLinkSysMgrTimer* MainComponent::getTimer (uint32_t id) const
 {
-    switch (id)
-    {
-        case TIMER_DISCOVERY: return m_discoveryTimer.get();
-        case TIMER_ID: return m_idTimer.get();
-        case TIMER_KEEP_ALIVE: return m_keepAliveTimer.get();
-        case TIMER_ID_RESTART: return m_idRestartTimer.get();
-        case TIMER_ID_RESTART_LONG: return m_idRestartLongTimer.get();
-        case TIMER_NET_MONITOR: return m_netMonitorTimer.get();
-        case TIMER_APP_MONITOR: return m_appMonitorTimer.get();
-        case TIMER_COMPATI: return m_compatiTimer.get();
-        default: break;
-    }
-    if (id >= TIMER_AGING_FIRST && id <= TIMER_AGING_LAST)
+    for (const auto& entry : kLinkTimers)
+        if (entry.id == id)
+            return (this->*entry.timer).get();
+    if (isAgingTimerId (id))
         return m_agingTimers[static_cast<int> (id - TIMER_AGING_FIRST)];
     return nullptr;
 }

@@ -8,18 +8,19 @@
 // messages on the message thread. The link lock (re-entrant) serialises them: every frame handler,
 // timer job and link-changing request holds it for its whole run. m_ipcs has its own lock, taken
 // after the link lock where both are held.
+//
+// Only what the class itself needs is included here; the subsystems it owns are declared, and each
+// file includes the headers of the subsystems it uses.
 #pragma once
 
-#include "app/LinkPlatform.h"
-#include "app/LyrLinkSysMgrLog.h"
 #include "app/LyrLinkSysMgrTimer.h"
-#include "ipc/LyrLinkIPCServer.h"
+#include "app/TimerDispatch.h"
+#include "ipc/IpcList.h"
 #include "link/FrameFormat.h"
 #include "link/LinkRecords.h"
 #include "link/LinkTimings.h"
-#include "netenv/LyrLinkNetworkAccess.h"
+#include "transport/Ipv4.h"
 #include "transport/LyrLinkNetworkAccessCallback.h"
-#include "transport/LyrLinkSysMgrTCP.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -29,26 +30,15 @@
 namespace lyrlink
 {
 
-/** Timer ids. */
-enum TimerId : uint32_t
-{
-    TIMER_DISCOVERY = 1,
-    TIMER_ID = 2,
-    TIMER_KEEP_ALIVE = 4,
-    TIMER_ID_RESTART = 5,
-    TIMER_ID_RESTART_LONG = 6,
-    TIMER_NET_MONITOR = 7,
-    TIMER_APP_MONITOR = 8,
-    TIMER_COMPATI = 9,
-    TIMER_AGING_FIRST = 100,
-    TIMER_AGING_LAST = 179
-};
+class LinkPlatform;
+class LyrLinkIPCServer;
+class LyrLinkNetworkAccess;
+class LyrLinkSysMgrLog;
+class LyrLinkSysMgrTCP;
+struct RequestFields;
 
-constexpr int kNetMonitorPeriodMs = 1000;
-constexpr int kAppMonitorPeriodMs = 30000;
 constexpr int kAppMonitorMaxMisses = 4;
 constexpr int kWirelessGraceAfterOperational = 180;
-constexpr int kWirelessGraceAtLinkUp = 20;
 
 class MainComponent : public juce::Component,
                       public LyrLinkNetworkAccessCallback,
@@ -104,20 +94,42 @@ public:
     void readReject();
     void readResetNotify();
 
+    /** What the places that take the link down differ in. */
+    struct LinkDownOptions
+    {
+        /** Broadcast a Disconnect first when the link is in STATE_RUN. */
+        bool disconnectInRun = false;
+        /** Leave the network and application monitors running. Otherwise they stop with the other
+            link timers and a running application monitor is started again at the end. */
+        bool keepMonitors = false;
+        /** Clear apconnected before the clients are told. */
+        bool clearApConnected = true;
+
+        /** The network monitor's link-down: every link timer stops. */
+        static constexpr LinkDownOptions networkChange() noexcept { return {}; }
+        /** A reset notice from the network: the status reported still shows apconnected. */
+        static constexpr LinkDownOptions resetNotice() noexcept { return { false, false, false }; }
+        /** A client's suspend: Disconnect in STATE_RUN; the monitors keep watching. */
+        static constexpr LinkDownOptions clientSuspend() noexcept { return { true, true, true }; }
+    };
+    /** Takes the link down: peers removed, link timers stopped, STATE_IDLE reported to the
+        clients under the own id, then the link reset. */
+    void linkDown (const LinkDownOptions& options);
+
     //==============================================================================
     // Peer table
     void readConfigNotify (ByteView body, ByteView frame);
     void readDiscoveryRequest (ByteView body);
     void deletePeer (int id);
     void deleteAllPeers();
-    void stopLinkTimers();
+    /** Stops every running aging timer, then the timers of the link timer table that a link-down
+        stops, in its order; with keepMonitors the two monitors keep running. */
+    void stopLinkTimers (bool keepMonitors = false);
     void timerFuncAging (int index);
 
     //==============================================================================
     // Network monitor
     void timerFuncNetMonitor();
-    /** The link-down shared by the monitor and the other places that take the link down. */
-    void linkDown();
 
     //==============================================================================
     // Clients
@@ -174,6 +186,11 @@ private:
     void removeRecord (int id);
     /** Writes one record from a ConfigNotify body; logs as the add/overwrite rules say. */
     void writeRecord (int id, ByteView body, int loggedId, bool logOverwrite);
+    // Link-up, in the order linkUpFunc takes its steps.
+    void recordLinkInterface();
+    void applyInterfaceKind();
+    bool admitWirelessLink (ByteView frame);
+    void startDiscovery();
     void completeIdUse();
     void takeLongBackOff();
     void handleIdDuplication (bool fromConfigNotify, Ipv4 senderIp);
@@ -181,6 +198,22 @@ private:
     void startIfStopped (LyrLinkSysMgrTimer& timer, int periodMs);
     /** Sends a broadcast frame of length bytes from the send buffer; the builder's name for the log. */
     bool sendBroadcastFrame (size_t length, const char* name);
+
+    /** What a link-down does to one of the timers held one per field. */
+    enum class LinkDownStop
+    {
+        always,
+        unlessMonitorsKept,
+        never
+    };
+    struct LinkTimer
+    {
+        TimerId id;
+        std::unique_ptr<LyrLinkSysMgrTimer> MainComponent::*timer;
+        LinkDownStop stop;
+    };
+    /** The timers held one per field, in the order a link-down stops them (after the aging timers). */
+    static const std::array<LinkTimer, 8> kLinkTimers;
 
     LinkPlatform& m_platform;
     std::unique_ptr<LyrLinkNetworkAccess> m_networkAccess;

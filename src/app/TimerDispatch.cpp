@@ -47,7 +47,19 @@ void MainComponent::timerFuncKeepAlive()
     m_keepAliveTimer->startTimer (m_timings.keepAlivePeriodMs);
 }
 
-void MainComponent::stopLinkTimers()
+const std::array<MainComponent::LinkTimer, 8> MainComponent::kLinkTimers { {
+    { TIMER_DISCOVERY, &MainComponent::m_discoveryTimer, LinkDownStop::always },
+    { TIMER_ID_RESTART, &MainComponent::m_idRestartTimer, LinkDownStop::always },
+    { TIMER_ID_RESTART_LONG, &MainComponent::m_idRestartLongTimer, LinkDownStop::always },
+    { TIMER_ID, &MainComponent::m_idTimer, LinkDownStop::always },
+    { TIMER_KEEP_ALIVE, &MainComponent::m_keepAliveTimer, LinkDownStop::always },
+    { TIMER_NET_MONITOR, &MainComponent::m_netMonitorTimer, LinkDownStop::unlessMonitorsKept },
+    { TIMER_APP_MONITOR, &MainComponent::m_appMonitorTimer, LinkDownStop::unlessMonitorsKept },
+    // Nothing outside its own job starts the compatibility timer.
+    { TIMER_COMPATI, &MainComponent::m_compatiTimer, LinkDownStop::never },
+} };
+
+void MainComponent::stopLinkTimers (bool keepMonitors)
 {
     // Callers hold the link lock already; the lock is re-entrant, and taking it here keeps every
     // timer change under it whoever calls.
@@ -57,12 +69,14 @@ void MainComponent::stopLinkTimers()
         if (timer->isTimerRunning())
             timer->stopTimer();
 
-    // The compatibility timer (9) is left alone: nothing outside its own job starts it.
-    for (auto* timer : { m_discoveryTimer.get(), m_idRestartTimer.get(), m_idRestartLongTimer.get(),
-                         m_idTimer.get(), m_keepAliveTimer.get(), m_netMonitorTimer.get(),
-                         m_appMonitorTimer.get() })
-        if (timer != nullptr && timer->isTimerRunning())
+    for (const auto& entry : kLinkTimers)
+    {
+        const bool stops = entry.stop == LinkDownStop::always
+                        || (entry.stop == LinkDownStop::unlessMonitorsKept && ! keepMonitors);
+        auto* timer = (this->*entry.timer).get();
+        if (stops && timer != nullptr && timer->isTimerRunning())
             timer->stopTimer();
+    }
 }
 
 } // namespace lyrlink

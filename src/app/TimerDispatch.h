@@ -1,5 +1,5 @@
-// The table from timer ids to jobs. Kept apart from timerDispatch so that the mapping (which aging
-// timer watches which peer-table entry, which ids name nothing) can be checked on its own.
+// Timer ids and the table from timer ids to jobs. Kept apart from timerDispatch so that the mapping
+// (which aging timer watches which peer-table entry, which ids name nothing) reads on its own.
 #pragma once
 
 #include <cstdint>
@@ -7,46 +7,67 @@
 namespace lyrlink
 {
 
+/** Timer ids. */
+enum TimerId : uint32_t
+{
+    TIMER_DISCOVERY = 1,
+    TIMER_ID = 2,
+    TIMER_KEEP_ALIVE = 4,
+    TIMER_ID_RESTART = 5,
+    TIMER_ID_RESTART_LONG = 6,
+    TIMER_NET_MONITOR = 7,
+    TIMER_APP_MONITOR = 8,
+    TIMER_COMPATI = 9,
+    TIMER_AGING_FIRST = 100,  // aging timer 100 + i watches entry i of the peer table
+    TIMER_AGING_LAST = 179
+};
+
+/** Periods of the two monitors; every other period lives in LinkTimings. */
+constexpr int kNetMonitorPeriodMs = 1000;
+constexpr int kAppMonitorPeriodMs = 30000;
+
 /** The jobs that timers run. */
 enum class TimerJob
 {
-    none,              // ids 3, 10 to 99, 180 and above: no timer, no job
-    discoveryResponse, // 1
-    idResponse,        // 2
-    keepAlive,         // 4
-    idRestart,         // 5
-    idRestartLong,     // 6
-    netMonitor,        // 7
-    appMonitor,        // 8
-    compatiResponse,   // 9
-    aging              // 100 to 179
+    none,  // ids that name no timer: 3, 10 to 99, 180 and above
+    discoveryResponse,
+    idResponse,
+    keepAlive,
+    idRestart,
+    idRestartLong,
+    netMonitor,
+    appMonitor,
+    compatiResponse,
+    aging
 };
 
-/** A job with its argument: the peer-table index of an aging timer (id - 100), else -1. */
+/** A job with its argument: the peer-table index of an aging timer, else -1. */
 struct TimerRoute
 {
     TimerJob job = TimerJob::none;
     int agingIndex = -1;
 };
 
+constexpr bool isAgingTimerId (uint32_t id) noexcept { return id >= TIMER_AGING_FIRST && id <= TIMER_AGING_LAST; }
+
 /** The job that a firing of the timer with this id runs. */
 constexpr TimerRoute routeTimer (uint32_t id) noexcept
 {
     switch (id)
     {
-        case 1: return { TimerJob::discoveryResponse, -1 };
-        case 2: return { TimerJob::idResponse, -1 };
-        case 4: return { TimerJob::keepAlive, -1 };
-        case 5: return { TimerJob::idRestart, -1 };
-        case 6: return { TimerJob::idRestartLong, -1 };
-        case 7: return { TimerJob::netMonitor, -1 };
-        case 8: return { TimerJob::appMonitor, -1 };
-        case 9: return { TimerJob::compatiResponse, -1 };
+        case TIMER_DISCOVERY: return { TimerJob::discoveryResponse, -1 };
+        case TIMER_ID: return { TimerJob::idResponse, -1 };
+        case TIMER_KEEP_ALIVE: return { TimerJob::keepAlive, -1 };
+        case TIMER_ID_RESTART: return { TimerJob::idRestart, -1 };
+        case TIMER_ID_RESTART_LONG: return { TimerJob::idRestartLong, -1 };
+        case TIMER_NET_MONITOR: return { TimerJob::netMonitor, -1 };
+        case TIMER_APP_MONITOR: return { TimerJob::appMonitor, -1 };
+        case TIMER_COMPATI: return { TimerJob::compatiResponse, -1 };
         default: break;
     }
-    // Aging timer 100 + i watches entry i of the peer table, the device with id i + 1.
-    if (id >= 100 && id <= 179)
-        return { TimerJob::aging, static_cast<int> (id - 100) };
+    // The aging timer of the device with id i + 1 is 100 + i.
+    if (isAgingTimerId (id))
+        return { TimerJob::aging, static_cast<int> (id - TIMER_AGING_FIRST) };
     return {};
 }
 

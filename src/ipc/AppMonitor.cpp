@@ -1,7 +1,10 @@
 // The client application monitor (timer 8): every 30 s it looks up the process of every listed
 // client and asks the application to quit after repeated misses. One counter serves all clients
 // and each client found resets it, so it only grows by misses after the last client found.
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
 
 namespace lyrlink
 {

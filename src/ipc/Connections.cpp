@@ -1,6 +1,9 @@
 // The pipe connections of MainComponent: the master pipe made at start-up and one pipe per client
 // process, in the order of their ProcessConnect (see IpcList). Runs on the message thread.
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
 
 #include <string>
 

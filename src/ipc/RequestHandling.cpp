@@ -2,7 +2,11 @@
 // also go out from the receive threads, which hold the link lock while they notify. Sends never
 // happen under the m_ipcs lock: each element is read under it and then used from a reference of
 // its own, so a connection removed meanwhile lives until that send is over.
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
+#include "ipc/ProcMsg.h"
 
 namespace lyrlink
 {
@@ -186,23 +190,7 @@ void MainComponent::suspend()
 
     const juce::ScopedLock sl (m_linkLock);
     suspended = 1;
-    if (m_linkStatus.state == STATE_RUN)
-        frameSendDisconnect();
-    deleteAllPeers();
-
-    for (uint32_t id = TIMER_AGING_FIRST; id <= TIMER_AGING_LAST; ++id)
-        if (auto* timer = getTimer (id); timer != nullptr && timer->isTimerRunning())
-            timer->stopTimer();
-
-    // The monitors and the compatibility timer keep running.
-    for (uint32_t id : { TIMER_DISCOVERY, TIMER_ID_RESTART, TIMER_ID_RESTART_LONG, TIMER_ID, TIMER_KEEP_ALIVE })
-        if (auto* timer = getTimer (id); timer != nullptr && timer->isTimerRunning())
-            timer->stopTimer();
-
-    m_linkStatus.state = STATE_IDLE;
-    m_linkStatus.apconnected = 0;
-    notifyMessage (m_linkStatus.id, KIND_LINK_STATUS_CHANGED);
-    resetLinkState();
+    linkDown (LinkDownOptions::clientSuspend());
 }
 
 void MainComponent::resume()

@@ -5,7 +5,9 @@
 // Received frames are not trusted to be as long as their type promises: a frame shorter than what
 // its handler reads (minimumFrameLength) is dropped before any handler sees it, so no handler ever
 // reads past the received bytes.
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/ProcMsg.h"
 
 namespace lyrlink
 {

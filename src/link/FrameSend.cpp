@@ -2,7 +2,10 @@
 // its frame into the shared send buffer, whose header template the link reset wrote; body bytes a
 // builder does not set keep what the previous frame left there, and peers see those bytes. The
 // link lock (re-entrant; most callers hold it already) serialises all use of the buffer.
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "netenv/LyrLinkNetworkAccess.h"
 
 #include <cstdlib>
 
@@ -187,7 +190,7 @@ int MainComponent::randomDelay (int max)
         return 0;
     // rand() taken down to 15 bits (0 to 32767) whatever RAND_MAX is, then scaled to 0..max and
     // truncated. linkUpFunc seeds the generator with the current time.
-    const long long r = std::rand() / (RAND_MAX / 32768 + 1);
+    const long long r = m_platform.getRandom().next() / (LinkRandom::kMax / 32768 + 1);
     return static_cast<int> (r * (static_cast<long long> (max) + 1) / 32768);
 }
 

@@ -5,7 +5,11 @@
 // Every operation here holds the link lock for its whole run (linkUpFunc runs under its caller's).
 // Timer jobs stop their own timer first and restart a timer only explicitly, with the period read at
 // that moment, so each start fires exactly once.
+#include "app/LinkPlatform.h"
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/ProcMsg.h"
+#include "netenv/LyrLinkNetworkAccess.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -28,11 +32,10 @@ constexpr const char* kRejectName = "MainComponent::readReject";
 constexpr int kDiscoveryRequests = 3;
 constexpr int kIdUseRotations = 6;
 constexpr int kCompatiRequests = 3;
-constexpr uint8_t kLastCandidateId = 44;
-constexpr uint8_t kWiredDefaultId = 17;
-constexpr uint8_t kWirelessDefaultId = 41;
-constexpr int kWiredIdPeriodMs = 100;
-constexpr int kWirelessIdPeriodMs = 200;
+constexpr uint8_t kLastCandidateId = kCandidateIds.back();
+// A block request marks the ids it asks about by bits counted from each kind's first candidate.
+constexpr int kFirstWiredId = kWiredLink.candidate (0);
+constexpr int kFirstWirelessId = kWirelessLink.candidate (0);
 constexpr int kIdPeriodAfterLongBackOffMs = 300;
 
 /** The candidate that follows id in the rotation, or 0 when id is not a candidate. */
@@ -76,8 +79,8 @@ void MainComponent::resetLinkState()
     std::memset (m_peers.data(), 0, sizeof (m_peers));
     m_linkStatus.state = STATE_IDLE;
     m_linkStatus.type = kOwnDeviceType;
-    m_linkStatus.id = 17;
-    m_linkStatus.reqid = 17;
+    m_linkStatus.id = static_cast<uint8_t> (m_timings.defaultId);
+    m_linkStatus.reqid = kCandidateIds.front();  // the rotation starts at the first candidate
     m_linkStatus.linkif = LINKIF_UNKNOWN;
     writeHeaderTemplate (m_sendBuffer);
 }
@@ -103,17 +106,29 @@ bool MainComponent::linkUpFunc (ByteView frame)
     if (m_linkStatus.state != STATE_IDLE)
         return true;
 
-    std::srand (static_cast<unsigned> (std::time (nullptr)));
+    m_platform.getRandom().seed (static_cast<unsigned> (std::time (nullptr)));
     std::memset (m_linkStatus.bssid, 0, sizeof (m_linkStatus.bssid));
     m_linkStatus.apconnected = 0;
 
-    auto& net = *m_networkAccess;
-    if (! net.prepareLinkInterface())
+    // The interface whose subnet holds the sender becomes the link interface.
+    if (! m_networkAccess->prepareLinkInterface())
     {
         m_log->write ("%s NG", kLinkUpName);
         return false;
     }
 
+    recordLinkInterface();
+    applyInterfaceKind();
+    if (m_linkStatus.linkif == LINKIF_WIRELESS && ! admitWirelessLink (frame))
+        return false;
+
+    startDiscovery();
+    return true;
+}
+
+void MainComponent::recordLinkInterface()
+{
+    const auto& net = *m_networkAccess;
     setVtConnection (m_linkStatus, 0);
     ipv4ToOctets (net.m_ipAddr.load(), m_linkStatus.ip);
     std::memcpy (m_linkStatus.mac, net.m_macAddr, sizeof (m_linkStatus.mac));
@@ -122,79 +137,81 @@ bool MainComponent::linkUpFunc (ByteView frame)
     const auto* mac = m_linkStatus.mac;
     m_log->write ("%s macaddr = %02x:%02x:%02x:%02x:%02x:%02x", kLinkUpName, mac[0], mac[1], mac[2], mac[3], mac[4],
                   mac[5]);
+}
 
+void MainComponent::applyInterfaceKind()
+{
+    auto& net = *m_networkAccess;
+    const auto* mac = m_linkStatus.mac;
     const auto ip = octets (net.m_ipAddr.load());
     const auto mask = octets (net.m_netmask.load());
     int errorCode = 0;
     const int kind = net.getInterfaceKind (mac, errorCode);
+    const auto* settings = linkKindSettings (kind);
 
-    if (kind == LINKIF_WIRELESS || kind == LINKIF_WIRED)
+    if (settings == nullptr)
     {
-        m_linkStatus.linkif = static_cast<uint8_t> (kind);
-        const auto network = octets (net.m_networkAddr.load());
-        m_log->write ("%s LinkUp ip = %d.%d.%d.%d netmask = %d.%d.%d.%d networkaddr = %d.%d.%d.%d IF = %d",
-                      kLinkUpName, ip.o[0], ip.o[1], ip.o[2], ip.o[3], mask.o[0], mask.o[1], mask.o[2], mask.o[3],
-                      network.o[0], network.o[1], network.o[2], network.o[3], kind);
+        // The link proceeds on the wired id; linkif, the ID period and the grace keep their values.
+        m_log->write ("%s NG Link UP GET IF ERROR ip = %d.%d.%d.%d netmask = %d.%d.%d.%d err = %d", kLinkUpName,
+                      ip.o[0], ip.o[1], ip.o[2], ip.o[3], mask.o[0], mask.o[1], mask.o[2], mask.o[3], errorCode);
+        m_linkStatus.id = kWiredLink.defaultId;
+        m_timings.defaultId = kWiredLink.defaultId;
+        return;
+    }
 
-        if (kind == LINKIF_WIRED)
+    m_linkStatus.linkif = static_cast<uint8_t> (kind);
+    const auto network = octets (net.m_networkAddr.load());
+    m_log->write ("%s LinkUp ip = %d.%d.%d.%d netmask = %d.%d.%d.%d networkaddr = %d.%d.%d.%d IF = %d", kLinkUpName,
+                  ip.o[0], ip.o[1], ip.o[2], ip.o[3], mask.o[0], mask.o[1], mask.o[2], mask.o[3], network.o[0],
+                  network.o[1], network.o[2], network.o[3], kind);
+
+    if (kind == LINKIF_WIRELESS)
+    {
+        char ssid[kSsidBufferSize] {};
+        if (net.getSsidBssid (ssid, mac, net.m_bssid) == 0)
         {
-            m_netGraceCount = 1;
-            m_timings.idPeriodMs = kWiredIdPeriodMs;
-            m_linkStatus.id = kWiredDefaultId;
-            m_timings.defaultId = kWiredDefaultId;
+            std::memcpy (m_linkStatus.bssid, net.m_bssid, sizeof (m_linkStatus.bssid));
+            const auto* b = m_linkStatus.bssid;
+            m_log->write ("%s OK get ssid = %s bssid = %02x.%02x.%02x.%02x.%02x.%02x", kLinkUpName, ssid, b[0], b[1],
+                          b[2], b[3], b[4], b[5]);
         }
         else
         {
-            char ssid[kSsidBufferSize] {};
-            if (net.getSsidBssid (ssid, mac, net.m_bssid) == 0)
-            {
-                std::memcpy (m_linkStatus.bssid, net.m_bssid, sizeof (m_linkStatus.bssid));
-                const auto* b = m_linkStatus.bssid;
-                m_log->write ("%s OK get ssid = %s bssid = %02x.%02x.%02x.%02x.%02x.%02x", kLinkUpName, ssid, b[0],
-                              b[1], b[2], b[3], b[4], b[5]);
-            }
-            else
-            {
-                m_log->write ("%s NG get ssid fail", kLinkUpName);
-            }
-            m_timings.defaultId = kWirelessDefaultId;
-            m_timings.idPeriodMs = kWirelessIdPeriodMs;
-            m_linkStatus.id = kWirelessDefaultId;
-            m_netGraceCount = kWirelessGraceAtLinkUp;
+            m_log->write ("%s NG get ssid fail", kLinkUpName);
         }
     }
-    else
+
+    m_linkStatus.id = settings->defaultId;
+    m_timings.defaultId = settings->defaultId;
+    m_timings.idPeriodMs = settings->idPeriodMs;
+    m_netGraceCount = settings->graceAtLinkUp;
+}
+
+bool MainComponent::admitWirelessLink (ByteView frame)
+{
+    if (isBlockedModel (frame))
     {
-        // The link proceeds on the wired id; linkif and the ID period keep their values.
-        m_log->write ("%s NG Link UP GET IF ERROR ip = %d.%d.%d.%d netmask = %d.%d.%d.%d err = %d", kLinkUpName,
-                      ip.o[0], ip.o[1], ip.o[2], ip.o[3], mask.o[0], mask.o[1], mask.o[2], mask.o[3], errorCode);
-        m_linkStatus.id = kWiredDefaultId;
-        m_timings.defaultId = kWiredDefaultId;
+        const auto model = frameModel (frame);
+        m_log->write ("%s NG DKP-5100 DKP-410 BLOCK linkif = %d frmhdr->minorver = %d model = %s", kLinkUpName, 0,
+                      frameMinorVersion (frame), model.text);
+        return false;
     }
 
-    if (m_linkStatus.linkif == LINKIF_WIRELESS)
-    {
-        if (isBlockedModel (frame))
-        {
-            const auto model = frameModel (frame);
-            m_log->write ("%s NG DKP-5100 DKP-410 BLOCK linkif = %d frmhdr->minorver = %d model = %s", kLinkUpName, 0,
-                          frameMinorVersion (frame), model.text);
-            return false;
-        }
+    // A failed query leaves the BSSID read with the SSID.
+    m_networkAccess->getBssid (m_linkStatus.mac, m_linkStatus.bssid);
+    const auto* b = m_linkStatus.bssid;
+    m_log->write ("%s OK bssid = %02x.%02x.%02x.%02x.%02x.%02x", kLinkUpName, b[0], b[1], b[2], b[3], b[4], b[5]);
+    return true;
+}
 
-        // A failed query leaves the BSSID read above.
-        net.getBssid (mac, m_linkStatus.bssid);
-        const auto* b = m_linkStatus.bssid;
-        m_log->write ("%s OK bssid = %02x.%02x.%02x.%02x.%02x.%02x", kLinkUpName, b[0], b[1], b[2], b[3], b[4], b[5]);
-    }
-
+void MainComponent::startDiscovery()
+{
     m_linkStatus.state = STATE_DISCOVERY;
     frameSendDiscoveryRequest();
     m_discoveryTimer->startTimer (m_timings.discoveryPeriodMs);
     startIfStopped (*m_netMonitorTimer, kNetMonitorPeriodMs);
     startIfStopped (*m_appMonitorTimer, kAppMonitorPeriodMs);
     notifyMessage (m_linkStatus.id, KIND_LINK_STATUS_CHANGED);
-    return true;
 }
 
 //==============================================================================
@@ -247,7 +264,7 @@ void MainComponent::timerFuncIdResponse()
         if (next == 0)
         {
             m_log->write ("%s NG reqid error = %d ", kIdResponseName, m_linkStatus.reqid);
-            m_linkStatus.reqid = kWirelessDefaultId;
+            m_linkStatus.reqid = kWirelessLink.defaultId;
             frameSendIdUseRequest (m_linkStatus.reqid);
         }
         else
@@ -296,34 +313,23 @@ void MainComponent::completeIdUse()
         return;
     }
 
-    if (s.linkif == LINKIF_WIRED)
+    // An undetermined interface kind keeps the own id.
+    if (const auto* kind = linkKindSettings (s.linkif))
     {
-        if (! isCandidateInUse (mask, 17))
-            s.id = 17;
-        else if (! isCandidateInUse (mask, 18))
-            s.id = 18;
-        else
-        {
-            s.id = defaultId;
-            takeLongBackOff();
-            return;
-        }
-    }
-    else if (s.linkif == LINKIF_WIRELESS)
-    {
-        uint8_t freeId = 0;
-        for (uint8_t id = 41; id <= 44 && freeId == 0; ++id)
-            if (! isCandidateInUse (mask, id))
-                freeId = id;
+        const uint8_t freeId = firstFreeCandidate (*kind, mask);
         if (freeId == 0)
         {
             s.id = defaultId;
-            s.reqid = defaultId;
+            if (kind->exhaustionRestartsRotation)
+                s.reqid = defaultId;
             takeLongBackOff();
             return;
         }
         s.id = freeId;
+    }
 
+    if (s.linkif == LINKIF_WIRELESS)
+    {
         char ssid[kSsidBufferSize] {};
         if (m_networkAccess->getSsid (ssid, s.mac) == 0)
             m_log->write ("%s OK get ssid = %s", kIdResponseName, ssid);
@@ -456,9 +462,10 @@ void MainComponent::readIdUseRequestFromBlk (ByteView body)
     const uint8_t wiredMask = bodyByte<IdUseRequestFromBlkBody::wiredMask> (body);
     const uint8_t wirelessMask = bodyByte<IdUseRequestFromBlkBody::wirelessMask> (body);
     const int id = m_linkStatus.id;
-    const bool askedWired = wiredMask != 0 && m_linkStatus.linkif == LINKIF_WIRED && isIdInMask (wiredMask, id, 17);
+    const bool askedWired =
+        wiredMask != 0 && m_linkStatus.linkif == LINKIF_WIRED && isIdInMask (wiredMask, id, kFirstWiredId);
     const bool askedWireless =
-        wirelessMask != 0 && m_linkStatus.linkif == LINKIF_WIRELESS && isIdInMask (wirelessMask, id, 41);
+        wirelessMask != 0 && m_linkStatus.linkif == LINKIF_WIRELESS && isIdInMask (wirelessMask, id, kFirstWirelessId);
     if (askedWired || askedWireless)
         frameSendIdUseResponseFromBlk (body);
 }
@@ -521,16 +528,26 @@ void MainComponent::readResetNotify()
     if (m_linkStatus.state == STATE_IDLE)
         return;
 
-    // stopLinkTimers also stops the client application monitor. It keeps watching here: clients
-    // that end while the link is down must still end the manager, and the link may not come back
-    // to restart it. A monitor that has given up stays stopped.
-    const bool appMonitorWasRunning = m_appMonitorTimer->isTimerRunning();
+    linkDown (LinkDownOptions::resetNotice());
+}
+
+void MainComponent::linkDown (const LinkDownOptions& options)
+{
+    const juce::ScopedLock sl (m_linkLock);
+    // Stopping the link timers also stops the client application monitor. It keeps watching
+    // here: clients that end while the link is down must still end the manager, and the link may
+    // never come up again to restart it. A monitor that has given up stays stopped.
+    const bool restartAppMonitor = ! options.keepMonitors && m_appMonitorTimer->isTimerRunning();
+    if (options.disconnectInRun && m_linkStatus.state == STATE_RUN)
+        frameSendDisconnect();
     deleteAllPeers();
-    stopLinkTimers();
+    stopLinkTimers (options.keepMonitors);
     m_linkStatus.state = STATE_IDLE;
+    if (options.clearApConnected)
+        m_linkStatus.apconnected = 0;
     notifyMessage (m_linkStatus.id, KIND_LINK_STATUS_CHANGED);
     resetLinkState();
-    if (appMonitorWasRunning)
+    if (restartAppMonitor)
         m_appMonitorTimer->startTimer (kAppMonitorPeriodMs);
 }
 

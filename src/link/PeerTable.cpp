@@ -6,7 +6,9 @@
 // writeRecord or removeRecord, which keep it, and is reported to the clients as DeviceChanged.
 // A present device refreshing itself (every device, every 2 s) is rewritten in place: nothing is
 // logged, notified or allocated.
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/ProcMsg.h"
 
 namespace lyrlink
 {

@@ -3,7 +3,10 @@
 // link down on the first that fires. It holds the link lock for the whole run, queries included,
 // so the network record it reads (written only by link-up under the same lock) cannot change
 // under it.
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/ProcMsg.h"
+#include "netenv/LyrLinkNetworkAccess.h"
 
 #include <algorithm>
 
@@ -70,29 +73,12 @@ void MainComponent::timerFuncNetMonitor()
         if (takeDown)
         {
             // The link-down stops this timer with all link timers; the next link-up starts it.
-            linkDown();
+            linkDown (LinkDownOptions::networkChange());
             return;
         }
     }
 
     m_netMonitorTimer->startTimer (kNetMonitorPeriodMs);
-}
-
-void MainComponent::linkDown()
-{
-    const juce::ScopedLock sl (m_linkLock);
-    // The stop of all link timers also stops the client application monitor. It keeps running
-    // here: clients that end while the link is down must still end the manager, and the link
-    // may never come up again to restart it. A monitor that has given up stays stopped.
-    const bool appMonitorWasRunning = m_appMonitorTimer->isTimerRunning();
-    deleteAllPeers();
-    stopLinkTimers();
-    m_linkStatus.state = STATE_IDLE;
-    m_linkStatus.apconnected = 0;
-    notifyMessage (m_linkStatus.id, KIND_LINK_STATUS_CHANGED);
-    resetLinkState();
-    if (appMonitorWasRunning)
-        m_appMonitorTimer->startTimer (kAppMonitorPeriodMs);
 }
 
 } // namespace lyrlink

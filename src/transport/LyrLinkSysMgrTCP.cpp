@@ -13,7 +13,10 @@ namespace
 constexpr size_t kHeaderTestLength = offsetof (FrameHeader, hdrclass) + 1;
 } // namespace
 
-LyrLinkSysMgrTCP::LyrLinkSysMgrTCP (uint16_t port) : LyrLinkTCPServer (port) {}
+LyrLinkSysMgrTCP::LyrLinkSysMgrTCP (std::unique_ptr<StreamListener> listener, uint16_t port)
+    : LyrLinkTCPServer (std::move (listener), port)
+{
+}
 
 LyrLinkSysMgrTCP::~LyrLinkSysMgrTCP() { closeServer(); }
 

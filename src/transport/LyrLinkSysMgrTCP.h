@@ -9,7 +9,7 @@ namespace lyrlink
 class LyrLinkSysMgrTCP : public LyrLinkTCPServer
 {
 public:
-    explicit LyrLinkSysMgrTCP (uint16_t port);
+    LyrLinkSysMgrTCP (std::unique_ptr<StreamListener> listener, uint16_t port);
     ~LyrLinkSysMgrTCP() override;
 
     /** The header test: magic, hdrclass 0 or 1, type 11 or less, a subtype the type allows;

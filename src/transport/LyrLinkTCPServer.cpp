@@ -1,54 +1,32 @@
 #include "transport/LyrLinkTCPServer.h"
 
-#include <cerrno>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace lyrlink
 {
 
-LyrLinkTCPServer::LyrLinkTCPServer (uint16_t port) : juce::Thread ("LyrLinkTCPServer Thread"), m_port (port) {}
+LyrLinkTCPServer::LyrLinkTCPServer (std::unique_ptr<StreamListener> listener, uint16_t port)
+    : juce::Thread ("LyrLinkTCPServer Thread"), m_socket (std::move (listener)), m_port (port)
+{
+}
 
 LyrLinkTCPServer::~LyrLinkTCPServer() { closeServer(); }
 
 bool LyrLinkTCPServer::openServer()
 {
-    if (m_socket.load() >= 0 || isThreadRunning())
+    if (m_isListening || isThreadRunning())
         return false;  // opened once; there is no reopening
 
-    const int fd = ::socket (AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-
-    const int one = 1;
-    (void) ::setsockopt (fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof (one));
-
-    sockaddr_in sa {};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons (m_port);
-    sa.sin_addr.s_addr = htonl (INADDR_ANY);
-
     // Listening before the thread starts means a client can connect as soon as this returns.
-    if (::bind (fd, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) != 0 || ::listen (fd, kBacklog) != 0)
-    {
-        ::close (fd);
+    if (m_socket == nullptr || ! m_socket->open (m_port, kBacklog))
         return false;
-    }
+    m_boundPort = m_socket->getBoundPort();
 
-    sockaddr_in bound {};
-    socklen_t len = sizeof (bound);
-    if (::getsockname (fd, reinterpret_cast<sockaddr*> (&bound), &len) == 0)
-        m_boundPort = ntohs (bound.sin_port);
-
-    m_socket = fd;
+    m_isListening = true;
     m_isOpen = true;
     if (! startThread())
     {
         m_isOpen = false;
-        m_socket = -1;
-        ::close (fd);
+        m_isListening = false;
+        m_socket->close();
         return false;
     }
     return true;
@@ -58,50 +36,45 @@ void LyrLinkTCPServer::run()
 {
     while (! threadShouldExit())
     {
-        const int listenFd = m_socket.load();
-        if (listenFd < 0)
+        if (! m_isListening)
             break;
 
-        pollfd pfd { listenFd, POLLIN, 0 };
-        const int ready = ::poll (&pfd, 1, kPollMs);
+        const auto waited = m_socket->waitForConnection (kPollMs);
         if (threadShouldExit())
             break;
-        if (ready <= 0)
+        if (waited == StreamListener::WaitResult::idle)
             continue;
-        if ((pfd.revents & POLLIN) == 0)
+        if (waited == StreamListener::WaitResult::broken)
         {
-            // An error state of the listening socket would make poll return at once; pace the
-            // loop so it still checks for exit without spinning.
+            // An error state of the listening socket would make the wait return at once; pace
+            // the loop so it still checks for exit without spinning.
             wait (kPollMs);
             continue;
         }
 
-        const int clientFd = ::accept4 (listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (clientFd < 0)
+        auto accepted = m_socket->accept();
+        if (accepted == nullptr)
             continue;
 
+        StreamConnection* connection = nullptr;
         {
             const std::lock_guard<std::mutex> g (m_clientLock);
             if (threadShouldExit())
-            {
-                ::close (clientFd);
-                break;
-            }
-            m_clientSocket = clientFd;
+                break;  // the connection closes as it goes out of scope
+            m_clientSocket = std::move (accepted);
+            connection = m_clientSocket.get();
         }
-        serveConnection (clientFd);
+        serveConnection (*connection);
         closeClient();
     }
 }
 
-void LyrLinkTCPServer::serveConnection (int fd)
+void LyrLinkTCPServer::serveConnection (StreamConnection& connection)
 {
     uint8_t buffer[kReadSize];
     for (;;)
     {
-        const ssize_t received = ::recv (fd, buffer, sizeof (buffer), 0);
-        if (received < 0 && errno == EINTR)
-            continue;
+        const int received = connection.read (buffer, sizeof (buffer));
         if (received <= 0 || threadShouldExit())
             return;
 
@@ -113,9 +86,7 @@ void LyrLinkTCPServer::serveConnection (int fd)
 void LyrLinkTCPServer::closeClient()
 {
     const std::lock_guard<std::mutex> g (m_clientLock);
-    const int fd = m_clientSocket.exchange (-1);
-    if (fd >= 0)
-        ::close (fd);
+    m_clientSocket.reset();
 }
 
 void LyrLinkTCPServer::closeServer()
@@ -123,24 +94,21 @@ void LyrLinkTCPServer::closeServer()
     m_isOpen = false;
     signalThreadShouldExit();
 
-    // Shutting the sockets down wakes a poll or a read that is blocked on them; the descriptors
-    // stay valid until the thread has ended, so the thread never touches a closed or reused one.
-    const int listenFd = m_socket.load();
-    if (listenFd >= 0)
-        ::shutdown (listenFd, SHUT_RDWR);
+    // Shutting the sockets down wakes a wait or a read that is blocked on them; the handles stay
+    // valid until the thread has ended, so the thread never touches a closed or reused one.
+    if (m_isListening)
+        m_socket->shutdown();
     {
         const std::lock_guard<std::mutex> g (m_clientLock);
-        const int clientFd = m_clientSocket.load();
-        if (clientFd >= 0)
-            ::shutdown (clientFd, SHUT_RDWR);
+        if (m_clientSocket != nullptr)
+            m_clientSocket->shutdown();
     }
 
     stopThread (kStopWaitMs);
 
     closeClient();
-    const int fd = m_socket.exchange (-1);
-    if (fd >= 0)
-        ::close (fd);
+    if (m_isListening.exchange (false))
+        m_socket->close();
 }
 
 } // namespace lyrlink

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "transport/LyrLinkNetworkAccessCallback.h"
+#include "transport/StreamListener.h"
 
 #include <juce_core/juce_core.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace lyrlink
@@ -22,11 +24,12 @@ public:
     static constexpr int kReadSize = 1024;
     static constexpr int kStopWaitMs = 3000;
 
-    /** port 0 binds any free port (tests); the program passes 50000. */
-    explicit LyrLinkTCPServer (uint16_t port);
+    /** The listener comes from the platform, not yet open. port 0 binds any free port (tests);
+        the program passes 50000. */
+    LyrLinkTCPServer (std::unique_ptr<StreamListener> listener, uint16_t port);
     ~LyrLinkTCPServer() override;
 
-    /** Creates the socket, binds 0.0.0.0:port with SO_REUSEADDR, listens and starts the thread.
+    /** Opens the listener (0.0.0.0:port with SO_REUSEADDR, listening) and starts the thread.
         False (and no thread) when the socket cannot be created, bound or put into listening state. */
     bool openServer();
 
@@ -46,23 +49,26 @@ protected:
         destructors call it first, since the thread calls their dataReceived. Safe to call twice. */
     void closeServer();
 
-    std::atomic<int> m_socket { -1 };
+    /** The listening socket; open while m_isListening. */
+    const std::unique_ptr<StreamListener> m_socket;
+    std::atomic<bool> m_isListening { false };
     std::atomic<bool> m_isOpen { false };
     const uint8_t m_srcAddr[4] {};
-    std::atomic<int> m_clientSocket { -1 };
+    /** The accepted connection; null when none is open. Guarded by m_clientLock. */
+    std::unique_ptr<StreamConnection> m_clientSocket;
 
 private:
     /** Serves one accepted connection until the peer closes it, a read fails or closeServer
         shuts it down. */
-    void serveConnection (int fd);
+    void serveConnection (StreamConnection& connection);
     /** Takes the connection out of m_clientSocket and closes it. */
     void closeClient();
 
     const uint16_t m_port;
     uint16_t m_boundPort = 0;
     // Guards the hand-over of m_clientSocket between the server thread (which accepts and closes
-    // it) and closeServer (which shuts it down), so a descriptor number is never shut down after
-    // it was closed and possibly reused.
+    // it) and closeServer (which shuts it down), so a connection is never shut down after it was
+    // closed and its handle possibly reused.
     std::mutex m_clientLock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LyrLinkTCPServer)

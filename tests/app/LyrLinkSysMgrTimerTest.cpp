@@ -29,13 +29,13 @@ struct OneShotTarget : TimerDispatchTarget
 TEST (LyrLinkSysMgrTimer, AFirstExpiryStartedOffTheMessageThreadIsNeverEarly)
 {
     OneShotTarget target;
-    LyrLinkSysMgrTimer timer (target, 1);
+    LyrLinkSysMgrTimer timer (target, 1, nullptr);
     target.timer = &timer;
 
     // A long-running timer keeps JUCE's timer thread waking on its own cycle, so the starts
     // below fall at different phases of it.
     OneShotTarget other;
-    LyrLinkSysMgrTimer cycle (other, 2);
+    LyrLinkSysMgrTimer cycle (other, 2, nullptr);
     other.timer = &cycle;
     cycle.startTimer (60000);
 

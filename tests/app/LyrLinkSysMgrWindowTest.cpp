@@ -1,6 +1,5 @@
 #include "app/LyrLinkSysMgrApplication.h"
 #include "support/FakePlatform.h"
-#include "support/VirtualScheduler.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@ using namespace lyrlink::test;
 
 TEST (LyrLinkSysMgrWindow, WithoutADisplayTheWindowStaysOffTheDesktopAndHidden)
 {
-    VirtualScheduler scheduler;
     FakePlatform platform;
     LyrLinkSysMgrWindow window (platform, false);
     EXPECT_FALSE (window.isOnDesktop());

@@ -105,31 +105,44 @@ TEST (TimerShutdown, StopsTheLinkTimersThenDestroysEveryTimerInOrder)
     EXPECT_EQ (aging, std::vector<uint32_t> (all.begin() + 8, all.end()));
 }
 
-TEST (TimerDispatchTable, RoutesEachIdToItsJob)
+TEST (TimerDispatchTable, EachFiringRunsTheJobOfItsOwnTimer)
 {
+    // Every job stops its own timer first, so the timer stopped names the job that ran (an aging
+    // job stops the timer of the entry it was given); in an idle link the jobs do no more than
+    // restart their timer, each with its own period.
     struct Case
     {
         uint32_t id;
-        TimerJob job;
-        int agingIndex;
+        int restartMs;  // 0: the job does not restart its timer in an idle link
     };
     const Case cases[] {
-        { 1, TimerJob::discoveryResponse, -1 }, { 2, TimerJob::idResponse, -1 },
-        { 4, TimerJob::keepAlive, -1 },         { 5, TimerJob::idRestart, -1 },
-        { 6, TimerJob::idRestartLong, -1 },     { 7, TimerJob::netMonitor, -1 },
-        { 8, TimerJob::appMonitor, -1 },        { 9, TimerJob::compatiResponse, -1 },
-        { 100, TimerJob::aging, 0 },            // device 1
-        { 101, TimerJob::aging, 1 },            { 178, TimerJob::aging, 78 },
-        { 179, TimerJob::aging, 79 },           // device 80
-        { 0, TimerJob::none, -1 },              { 3, TimerJob::none, -1 },
-        { 10, TimerJob::none, -1 },             { 99, TimerJob::none, -1 },
-        { 180, TimerJob::none, -1 },            { 0xffffffffu, TimerJob::none, -1 },
+        { 1, 100 },     // discovery: discovery period
+        { 2, 100 },     // ID-use: ID period
+        { 4, 2000 },    // keep-alive period
+        { 5, 0 },       // duplicate back-off: only acts in STATE_IDWAIT
+        { 6, 0 },       // long back-off: only acts in STATE_IDWAIT
+        { 7, 1000 },    // network monitor
+        { 8, 30000 },   // application monitor
+        { 9, 100 },     // compatibility period
+        { 100, 0 },     // aging of device 1, not present
+        { 101, 0 },     { 178, 0 },
+        { 179, 0 },     // aging of device 80
     };
+
+    LinkHarness h;
     for (auto& c : cases)
     {
-        const auto route = routeTimer (c.id);
-        EXPECT_EQ (route.job, c.job) << c.id;
-        EXPECT_EQ (route.agingIndex, c.agingIndex) << c.id;
+        h.mc->getTimer (c.id)->startTimer (60000);
+        h.scheduler.clearEvents();
+        h.clearLog();
+
+        h.mc->getTimer (c.id)->fire();
+
+        std::vector<TimerEvent> expected { { c.id, false, 0 } };
+        if (c.restartMs != 0)
+            expected.emplace_back (c.id, true, c.restartMs);
+        EXPECT_EQ (eventsOf (h.scheduler), expected) << c.id;
+        EXPECT_TRUE (h.log().empty()) << c.id;
     }
 }
 

@@ -1,27 +1,15 @@
-// A TCP byte stream through the TCP server's header test into frameRead. Input: one byte of
-// StartFlags, then the reads as recv hands them over: two size bytes (1 to 1024 octets, the
-// server's read size) and the read; 25 ms of virtual time pass between reads.
+// A TCP byte stream through the TCP server into frameRead: the server's own thread accepts a fake
+// connection, reads it and applies its header test, as from a real socket. Input: one byte of
+// StartFlags, then the peer's writes: two size bytes (1 to 1024 octets, the server's read size) and
+// the write, which the server takes as one read; 25 ms of virtual time pass after each read has
+// been handled. The peer closes at the end of the input.
 #include "fuzz/FuzzLink.h"
 
-#include "transport/LyrLinkSysMgrTCP.h"
+#include "support/FakeStream.h"
+#include "transport/LyrLinkTCPServer.h"
 
 using namespace lyrlink;
 using namespace lyrlink::fuzz;
-
-namespace
-{
-/** The server's read hand-over without its socket: what serveConnection does with each read. */
-class UnopenedServer final : public LyrLinkSysMgrTCP
-{
-public:
-    UnopenedServer() : LyrLinkSysMgrTCP (0) {}
-    void deliver (const std::vector<uint8_t>& read)
-    {
-        const juce::MemoryBlock block (read.data(), read.size());
-        dataReceived (m_srcAddr, block);
-    }
-};
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {
@@ -30,23 +18,22 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     InputReader in (data, size);
     startInput (StartFlags::of (in.byte()));
     auto& h = harness();
-    static UnopenedServer* server = [&]
-    {
-        auto* s = new UnopenedServer();
-        s->m_callback = h.mc.get();
-        return s;
-    }();
 
+    const auto peer = h.platform.tcp->connect();
     while (!in.isEmpty())
     {
         // Reads of 1 to kReadSize octets; larger sizes are as likely as small ones.
         const size_t piece = 1 + (static_cast<size_t> (in.byte()) * 4 + (in.byte() & 3)) % LyrLinkTCPServer::kReadSize;
-        const auto read = in.bytes (piece);
-        if (read.empty())
+        auto write = in.bytes (piece);
+        if (write.empty())
             break;
-        server->deliver (read);
+        peer->send (std::move (write));
+        // Every read taken has been handed to frameRead once the server waits for more.
+        require (peer->waitUntilDrained());
         h.scheduler.advance (25);
         checkInvariants();
     }
+    peer->close();
+    require (peer->waitUntilClosed());
     return 0;
 }

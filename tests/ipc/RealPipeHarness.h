@@ -4,6 +4,10 @@
 // test pumps the loop.
 #pragma once
 
+#include "app/LyrLinkSysMgrLog.h"
+#include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
+#include "netenv/LyrLinkNetworkAccess.h"
 #include "client/LyrLinkClient.h"
 #include "ipc/native/PipeEndpoint_linux.h"
 #include "support/LinkHarness.h"

@@ -383,7 +383,7 @@ TEST_F (FrameSendTest, BuildersOnTwoThreadsNeverMixTheirFrames)
 TEST (RandomDelay, SpreadsUniformlyOverZeroToMaxInclusive)
 {
     LinkHarness h;
-    std::srand (12345);
+    h.platform.random.seed (12345);
     constexpr int kDraws = 30000;
     std::vector<int> first;
     int low = 1000, high = -1;
@@ -402,7 +402,7 @@ TEST (RandomDelay, SpreadsUniformlyOverZeroToMaxInclusive)
     EXPECT_NEAR (static_cast<double> (sum) / kDraws, 150.0, 5.0);
 
     // The same seed gives the same delays: seeding at link-up is what varies them.
-    std::srand (12345);
+    h.platform.random.seed (12345);
     for (int expected : first)
         EXPECT_EQ (h.mc->randomDelay (300), expected);
 

@@ -2,6 +2,8 @@
 // rotation, completion, the back-offs, duplication, the defence of the own id, reject and reset.
 #include "link/LinkScenario.h"
 
+#include <ctime>
+
 using namespace lyrlink;
 using namespace lyrlink::test;
 
@@ -648,6 +650,29 @@ TEST_F (LinkUp, ResetNotifyTakesTheLinkDownAndTheNextConfigNotifyBringsItUp)
     EXPECT_EQ (discovery[0].bytes[36], 1);  // numbering starts again
 }
 
+TEST_F (LinkUp, ResetNotifyInStateRunSendsNoDisconnectAndReportsApconnectedAsItWas)
+{
+    // Unlike a client's suspend, a reset from the network says nothing back; unlike the network
+    // monitor's link-down, it leaves apconnected in the status the clients are told.
+    addWirelessInterface();
+    connectClient();
+    const Device unit { 9, 7, makeIpv4 (10, 1, 0, 9), kBssid, "WMR-900" };
+    send (unit);
+    h.scheduler.advance (7500);
+    ASSERT_EQ (status().state, STATE_RUN);
+    ASSERT_EQ (status().apconnected, 1);
+    h.clearSent();
+    h.clearPipeMessages();
+
+    receive (unit, FrameBuilder::simple (FRAME_RESET_NOTIFY, 0, 0));
+
+    EXPECT_EQ (notificationKinds(), (std::vector<std::pair<int, int>> { { KIND_LINK_STATUS_CHANGED, 41 } }));
+    EXPECT_EQ (h.notifications().back().linkStatus().state, STATE_IDLE);
+    EXPECT_EQ (h.notifications().back().linkStatus().apconnected, 1);
+    EXPECT_EQ (status().apconnected, 0);  // the link reset clears it afterwards
+    EXPECT_TRUE (h.sent().empty());
+}
+
 //==============================================================================
 // Refused link-ups
 
@@ -659,6 +684,25 @@ TEST_F (LinkUp, LinkUpIsRefusedWithoutLinkPermit)
     EXPECT_TRUE (h.logged ("MainComponent::linkUpFunc NG Pipe not connect"));
     EXPECT_EQ (status().state, STATE_IDLE);
     EXPECT_TRUE (h.sent().empty());
+}
+
+TEST_F (LinkUp, OnlyALinkUpThatGetsPastTheGatesSeedsTheGeneratorWithTheTime)
+{
+    addWiredInterface();
+    h.request (0, KIND_PROCESS_CONNECT, kClientPid);
+    send (wiredPlayer());
+    ASSERT_TRUE (h.logged ("MainComponent::linkUpFunc NG Pipe not connect"));
+    EXPECT_TRUE (h.platform.random.seeds().empty()) << "a refused link-up seeds nothing";
+
+    h.request (h.mc->getConnections().size() - 1, KIND_LINK_PERMIT, kClientPid);
+    const auto before = static_cast<unsigned> (std::time (nullptr));
+    send (wiredPlayer());
+    const auto after = static_cast<unsigned> (std::time (nullptr));
+    ASSERT_EQ (status().state, STATE_DISCOVERY);
+    const auto seeds = h.platform.random.seeds();
+    ASSERT_EQ (seeds.size(), 1u);
+    EXPECT_GE (seeds[0], before);
+    EXPECT_LE (seeds[0], after);
 }
 
 TEST_F (LinkUp, LinkUpIsRefusedWhenNoInterfaceHoldsTheSender)

@@ -43,7 +43,7 @@ struct MonitorRig
         const auto s = h.mc->getLinkStatus();
         ASSERT_EQ (s.state, STATE_DISCOVERY) << "link-up did not run";
         ASSERT_EQ (s.linkif, wireless ? LINKIF_WIRELESS : LINKIF_WIRED);
-        ASSERT_EQ (h.mc->getNetGraceCount(), wireless ? kWirelessGraceAtLinkUp : 1);
+        ASSERT_EQ (h.mc->getNetGraceCount(), wireless ? kWirelessLink.graceAtLinkUp : 1);
         ASSERT_EQ (h.scheduler.periodOf (TIMER_NET_MONITOR), kNetMonitorPeriodMs);
         h.clearLog();
         h.clearPipeMessages();
@@ -198,13 +198,13 @@ TEST_F (NetMonitorTest, WirelessNeverSeenOperationalGoesDownAfter20Runs)
 {
     linkUp (true);
     loseWireless();
-    runMonitor (kWirelessGraceAtLinkUp - 1);
+    runMonitor (kWirelessLink.graceAtLinkUp - 1);
     EXPECT_TRUE (isLinkUp());
     EXPECT_TRUE (monitorLines().empty());
 
     runMonitor();
     expectLinkDown ({ kNetDisconnect });
-    EXPECT_EQ (h.scheduler.now(), kWirelessGraceAtLinkUp * kNetMonitorPeriodMs);
+    EXPECT_EQ (h.scheduler.now(), kWirelessLink.graceAtLinkUp * kNetMonitorPeriodMs);
 }
 
 TEST_F (NetMonitorTest, NewBssidTakesTheLinkDown)

@@ -267,6 +267,8 @@ FakePlatform::~FakePlatform() { appData.deleteRecursively(); }
 
 std::unique_ptr<DatagramPort> FakePlatform::createDatagramPort() { return std::make_unique<FakeDatagramPort> (udp); }
 
+std::unique_ptr<StreamListener> FakePlatform::createStreamListener() { return std::make_unique<FakeStreamListener> (tcp); }
+
 std::unique_ptr<PipeEndpoint> FakePlatform::createPipeEndpoint()
 {
     if (makePipeEndpoint)

@@ -4,6 +4,8 @@
 
 #include "app/LinkPlatform.h"
 #include "link/FrameFormat.h"
+#include "support/FakeStream.h"
+#include "support/VirtualScheduler.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -139,6 +141,30 @@ private:
     bool m_closed = false;
 };
 
+/** The C library's generator, with every seed recorded. */
+class RecordingRandom final : public LinkRandom
+{
+public:
+    void seed (unsigned value) override
+    {
+        {
+            const std::lock_guard<std::mutex> g (m_lock);
+            m_seeds.push_back (value);
+        }
+        LinkRandom::seed (value);
+    }
+
+    std::vector<unsigned> seeds() const
+    {
+        const std::lock_guard<std::mutex> g (m_lock);
+        return m_seeds;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<unsigned> m_seeds;
+};
+
 class FakePlatform final : public LinkPlatform
 {
 public:
@@ -146,6 +172,7 @@ public:
     ~FakePlatform() override;
 
     std::unique_ptr<DatagramPort> createDatagramPort() override;
+    std::unique_ptr<StreamListener> createStreamListener() override;
     uint16_t getUdpPort() override { return 50000; }
     uint16_t getTcpPort() override { return tcpPort; }
     NetRowSource& getNetRowSource() override { return rows; }
@@ -153,18 +180,27 @@ public:
     bool isProcessRunning (uint32_t pid) override;
     juce::File getAppDataFolder() override { return appData; }
     void requestQuit() override { ++quitRequests; }
+    TimerObserver* getTimerObserver() override { return timerObserver; }
+    LinkRandom& getRandom() override { return *randomSource; }
 
     /** When set, pipe endpoints come from here instead of the fake hub (real pipes, for tests of
         the client side). */
     std::function<std::unique_ptr<PipeEndpoint>()> makePipeEndpoint;
 
+    /** Virtual time for every timer made on this platform (unless timerObserver is changed). */
+    VirtualScheduler scheduler;
+    TimerObserver* timerObserver = &scheduler;
+    RecordingRandom random;
+    /** The generator the manager uses (a fuzzer puts in one that its inputs reset). */
+    LinkRandom* randomSource = &random;
     std::shared_ptr<FakeDatagramPort::Shared> udp = std::make_shared<FakeDatagramPort::Shared>();
     FakeNetRowSource rows;
+    std::shared_ptr<FakeStreamHub> tcp = std::make_shared<FakeStreamHub>();
     std::shared_ptr<FakePipeHub> pipes = std::make_shared<FakePipeHub>();
     std::set<uint32_t> runningProcesses;
     int processLookups = 0;
     std::atomic<int> quitRequests { 0 };
-    uint16_t tcpPort = 0;  // any free port
+    uint16_t tcpPort = 50000;
     juce::File appData;  // a fresh folder of this platform's, deleted with it
 };
 

@@ -3,7 +3,11 @@
 // every frame sent, every pipe message and every log line with its virtual time.
 #pragma once
 
+#include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "ipc/LyrLinkIPCServer.h"
+#include "netenv/LyrLinkNetworkAccess.h"
+#include "transport/LyrLinkSysMgrTCP.h"
 #include "ipc/ProcMsg.h"
 #include "support/FakePlatform.h"
 #include "support/TestFrames.h"
@@ -38,8 +42,8 @@ public:
     explicit LinkHarness (const std::function<void (FakePlatform&)>& configure = {});
     ~LinkHarness();
 
-    VirtualScheduler scheduler;  // first: timers made by the component must see it
     FakePlatform platform;
+    VirtualScheduler& scheduler = platform.scheduler;
     std::unique_ptr<MainComponent> mc;
 
     /** A datagram from source through the endpoint's receive and filter, on this thread. */

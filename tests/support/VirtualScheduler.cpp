@@ -5,9 +5,9 @@
 namespace lyrlink::test
 {
 
-VirtualScheduler::VirtualScheduler() { LyrLinkSysMgrTimer::setObserver (this); }
+VirtualScheduler::VirtualScheduler() = default;
 
-VirtualScheduler::~VirtualScheduler() { LyrLinkSysMgrTimer::setObserver (nullptr); }
+VirtualScheduler::~VirtualScheduler() = default;
 
 int64_t VirtualScheduler::now() const
 {

@@ -1,6 +1,7 @@
 // Virtual time for the manager's timers: sees every start and stop of every LyrLinkSysMgrTimer and
 // fires the due jobs through timerDispatch in order of their due time, so a test walks a whole
-// link-up to the millisecond without sleeping. Install it before the MainComponent is made.
+// link-up to the millisecond without sleeping. Timers made with it as their observer are its
+// own; FakePlatform hands it to every timer of a MainComponent.
 #pragma once
 
 #include "app/LyrLinkSysMgrTimer.h"
@@ -62,7 +63,7 @@ public:
     /** Forgets the recorded events and firings (not the running timers). */
     void clearEvents();
 
-    /** Ids of the timers made while the scheduler was installed, in order of construction. */
+    /** Ids of the timers made with this scheduler as their observer, in order of construction. */
     std::vector<uint32_t> createdIds() const;
     /** Ids of those timers destroyed so far, in order of destruction. */
     std::vector<uint32_t> destroyedIds() const;

@@ -37,7 +37,7 @@ struct VirtualSchedulerTest : ::testing::Test
 
     LyrLinkSysMgrTimer& make (uint32_t id)
     {
-        timers.push_back (std::make_unique<LyrLinkSysMgrTimer> (target, id));
+        timers.push_back (std::make_unique<LyrLinkSysMgrTimer> (target, id, &scheduler));
         return *timers.back();
     }
 

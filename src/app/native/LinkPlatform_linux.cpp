@@ -3,6 +3,7 @@
 #include "ipc/native/ProcessLookup_linux.h"
 #include "netenv/native/NetRowSource_linux.h"
 #include "transport/native/DatagramPort_linux.h"
+#include "transport/native/StreamListener_linux.h"
 
 #include <juce_events/juce_events.h>
 
@@ -18,6 +19,7 @@ public:
     LinuxPlatform() : m_rows (createLinuxNetRowSource()) {}
 
     std::unique_ptr<DatagramPort> createDatagramPort() override { return createLinuxDatagramPort(); }
+    std::unique_ptr<StreamListener> createStreamListener() override { return createLinuxStreamListener(); }
     NetRowSource& getNetRowSource() override { return *m_rows; }
     std::unique_ptr<PipeEndpoint> createPipeEndpoint() override { return createLinuxPipeEndpoint(); }
     bool isProcessRunning (uint32_t pid) override { return lyrlink::isProcessRunning (pid); }
@@ -44,6 +46,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<LinkPlatform> createLinuxPlatform() { return std::make_unique<LinuxPlatform>(); }
+std::unique_ptr<LinkPlatform> createNativePlatform() { return std::make_unique<LinuxPlatform>(); }
 
 } // namespace lyrlink

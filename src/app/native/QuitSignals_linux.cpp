@@ -1,4 +1,4 @@
-#include "app/native/QuitSignals_linux.h"
+#include "app/QuitSignals.h"
 
 #include <juce_events/juce_events.h>
 

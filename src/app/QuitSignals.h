@@ -1,3 +1,5 @@
+// Turns the operating system's quit requests into the application's; each platform implements it in
+// native/QuitSignals_<system>.cpp.
 #pragma once
 
 namespace lyrlink
