@@ -25,6 +25,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 
+scripts/install-deps.sh
 dir=build-fuzz
 extra=()
 if command -v ccache >/dev/null 2>&1; then
