@@ -14,6 +14,8 @@ packages=(
     libnl-3-dev libnl-route-3-dev libnl-genl-3-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
+    # the fuzz targets: clang with its libFuzzer and sanitizer runtimes
+    clang libclang-rt-dev
     # network namespaces for the end-to-end tests and the demo; the wire-timing capture
     iproute2 procps tcpdump
 )

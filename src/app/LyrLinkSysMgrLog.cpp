@@ -81,12 +81,15 @@ void LyrLinkSysMgrLog::write (const char* format, ...)
 
     std::function<juce::Time()> clock;
     std::function<void (const std::string&)> observer;
+    bool writesFile = true;
     {
         const std::lock_guard<std::mutex> g (m_hookLock);
         clock = m_clock;
         observer = m_observer;
+        writesFile = m_writesFile;
     }
-    m_logger->logMessage (formatLogLine (clock(), message));
+    if (writesFile)
+        m_logger->logMessage (formatLogLine (clock(), message));
     if (observer)
         observer (message);
 }
@@ -101,6 +104,12 @@ void LyrLinkSysMgrLog::setObserver (std::function<void (const std::string&)> obs
 {
     const std::lock_guard<std::mutex> g (m_hookLock);
     m_observer = std::move (observer);
+}
+
+void LyrLinkSysMgrLog::setWritesFile (bool writesFile)
+{
+    const std::lock_guard<std::mutex> g (m_hookLock);
+    m_writesFile = writesFile;
 }
 
 } // namespace lyrlink

@@ -58,6 +58,10 @@ public:
     /** Tests: called with each message text (without the time stamp) after it was written. */
     void setObserver (std::function<void (const std::string&)> observer);
 
+    /** Tests: false keeps later lines out of the file, so they reach only the observer (a fuzzer
+        running many inputs on one manager keeps its log in memory). */
+    void setWritesFile (bool writesFile);
+
 private:
     juce::File m_file;
     std::unique_ptr<juce::FileLogger> m_logger;
@@ -65,6 +69,7 @@ private:
     std::mutex m_hookLock;
     std::function<juce::Time()> m_clock;
     std::function<void (const std::string&)> m_observer;
+    bool m_writesFile = true;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LyrLinkSysMgrLog)
 };

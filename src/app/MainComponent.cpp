@@ -6,6 +6,8 @@
 #include "netenv/LyrLinkNetworkAccess.h"
 #include "transport/LyrLinkSysMgrTCP.h"
 
+#include <cstring>
+
 namespace lyrlink
 {
 
@@ -102,6 +104,39 @@ MainComponent::~MainComponent()
 
     m_agingTimers.clear();
     m_label.reset();
+}
+
+void MainComponent::resetForTests (bool isConnected, bool isSuspended, bool isPermitted)
+{
+    {
+        const juce::ScopedLock sl (m_linkLock);
+        stopLinkTimers();
+        if (m_compatiTimer->isTimerRunning())
+            m_compatiTimer->stopTimer();
+
+        std::memset (&m_sendBuffer, 0, sizeof (m_sendBuffer));
+        resetLinkState();
+        m_networkAccess->clearNetworkRecordForTests();
+        m_rejected = false;
+        m_appMonitorErr = 0;
+        m_netGraceCount = 0;
+        linkPermitted = isPermitted ? 1 : 0;
+        processConnected = isConnected ? 1 : 0;
+        suspended = isSuspended ? 1 : 0;
+    }
+
+    // Client pipes go as removePipe takes them out: cut first, dropped outside the list's lock.
+    for (int i = m_ipcs.size(); --i >= 0;)
+    {
+        const auto c = m_ipcs.get (i);
+        if (c != nullptr && c->getPipeName() != kPipeBaseName)
+            if (auto removed = m_ipcs.remove (i))
+                removed->closePipe();
+    }
+
+    const juce::ScopedLock sl (m_linkLock);
+    m_netMonitorTimer->startTimer (kNetMonitorPeriodMs);
+    m_appMonitorTimer->startTimer (kAppMonitorPeriodMs);
 }
 
 void MainComponent::paint (juce::Graphics& g) { g.fillAll (juce::Colour (0xffffffff)); }

@@ -171,6 +171,12 @@ public:
         const juce::ScopedLock sl (m_linkLock);
         m_linkStatus = status;
     }
+    /** Tests only: puts the manager back where construction leaves it without making it again,
+        so that a fuzzer can run many inputs on one component: link state, peers, timings, send
+        buffer and network record as new, every timer stopped and the two monitors started again,
+        every client pipe dropped (the master pipe stays), and the three connection flags as given.
+        Call on the message thread with no frame being read. */
+    void resetForTests (bool isConnected, bool isSuspended, bool isPermitted);
     /** Tests: the send buffer as the last builder left it. */
     const SendBuffer& getSendBuffer() const noexcept { return m_sendBuffer; }
 

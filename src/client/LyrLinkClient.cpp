@@ -1,22 +1,17 @@
+// The portable part of the client: status texts, message framing on top of the pipe's byte stream,
+// and the requests. Opening, reading and writing the pipe itself is the operating system's part, in
+// native/PipeClient_<system>.cpp.
 #include "client/LyrLinkClient.h"
 
-#include "ipc/native/PipeAddress_linux.h"
-
 #include <chrono>
-#include <cstring>
-
-#include <cerrno>
 #include <cstddef>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <cstring>
 
 namespace lyrlink::client
 {
 
 namespace
 {
-
 using Clock = std::chrono::steady_clock;
 
 int msLeft (Clock::time_point deadline)
@@ -24,20 +19,6 @@ int msLeft (Clock::time_point deadline)
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
     return left > 0 ? static_cast<int> (left) : 0;
 }
-
-/** poll() on one descriptor until events or the deadline; -1 on failure, 0 on time-out. */
-int pollUntil (int fd, short events, Clock::time_point deadline)
-{
-    for (;;)
-    {
-        pollfd p { fd, events, 0 };
-        const int r = ::poll (&p, 1, msLeft (deadline));
-        if (r < 0 && errno == EINTR)
-            continue;
-        return r;
-    }
-}
-
 } // namespace
 
 const char* describe (Status status) noexcept
@@ -60,96 +41,24 @@ PipeClient::PipeClient (std::string scope) : m_scope (std::move (scope)) {}
 
 PipeClient::~PipeClient() { close(); }
 
-void PipeClient::close()
-{
-    if (m_fd >= 0)
-        ::close (m_fd);
-    m_fd = -1;
-    m_pending.clear();
-}
-
-Status PipeClient::open (const std::string& name, int timeoutMs)
-{
-    close();
-    const auto address = makePipeSocketAddress (m_scope + name);
-    if (! address.isValid())
-        return Status::noManager;
-
-    const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return Status::ioError;
-
-    const auto deadline = Clock::now() + std::chrono::milliseconds (timeoutMs);
-    for (;;)
-    {
-        if (::connect (fd, address.get(), address.length) == 0)
-            break;
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        if (error == EAGAIN && msLeft (deadline) > 0)
-        {
-            // The server's queue is full: try again shortly.
-            ::usleep (10000);
-            continue;
-        }
-        ::close (fd);
-        if (error == ECONNREFUSED || error == ENOENT)
-            return Status::noManager;
-        return error == EAGAIN ? Status::timeout : Status::ioError;
-    }
-    m_fd = fd;
-    return Status::ok;
-}
-
 Status PipeClient::send (const ProcMsg& msg, int timeoutMs)
 {
     const auto framed = frameProcMsg (msg);
     return sendRaw (framed.bytes, sizeof (framed.bytes), timeoutMs);
 }
 
-Status PipeClient::sendRaw (const void* data, size_t size, int timeoutMs)
-{
-    if (m_fd < 0)
-        return Status::closed;
-    const auto* bytes = static_cast<const uint8_t*> (data);
-    const auto deadline = Clock::now() + std::chrono::milliseconds (timeoutMs);
-    size_t sent = 0;
-    while (sent < size)
-    {
-        const auto n = ::send (m_fd, bytes + sent, size - sent, MSG_NOSIGNAL);
-        if (n > 0)
-        {
-            sent += static_cast<size_t> (n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EPIPE || errno == ECONNRESET))
-            return Status::closed;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return Status::ioError;
-        const int r = pollUntil (m_fd, POLLOUT, deadline);
-        if (r < 0)
-            return Status::ioError;
-        if (r == 0)
-            return Status::timeout;
-    }
-    return Status::ok;
-}
-
 bool PipeClient::waitReadable (int timeoutMs)
 {
-    if (m_fd < 0)
+    if (! isOpen())
         return false;
     if (m_pending.size() >= kPipeHeaderSize + sizeof (ProcMsg))
         return true;
-    return pollUntil (m_fd, POLLIN, Clock::now() + std::chrono::milliseconds (timeoutMs)) > 0;
+    return waitForBytes (timeoutMs);
 }
 
 Status PipeClient::receive (ProcMsg& msg, int timeoutMs)
 {
-    if (m_fd < 0)
+    if (! isOpen())
         return Status::closed;
     const auto deadline = Clock::now() + std::chrono::milliseconds (timeoutMs);
     constexpr size_t frameSize = kPipeHeaderSize + sizeof (ProcMsg);
@@ -171,25 +80,13 @@ Status PipeClient::receive (ProcMsg& msg, int timeoutMs)
         }
 
         uint8_t buffer[4096];
-        const auto n = ::recv (m_fd, buffer, sizeof (buffer), MSG_DONTWAIT);
-        if (n > 0)
-        {
-            m_pending.insert (m_pending.end(), buffer, buffer + n);
-            continue;
-        }
-        if (n == 0)
+        size_t count = 0;
+        const auto status = readSome (buffer, sizeof (buffer), count, msLeft (deadline));
+        if (status != Status::ok)
+            return status;
+        if (count == 0)  // the manager ended the stream, perhaps inside a message
             return m_pending.empty() ? Status::closed : Status::malformed;
-        if (errno == EINTR)
-            continue;
-        if (errno == ECONNRESET)
-            return Status::closed;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return Status::ioError;
-        const int r = pollUntil (m_fd, POLLIN, deadline);
-        if (r < 0)
-            return Status::ioError;
-        if (r == 0)
-            return Status::timeout;
+        m_pending.insert (m_pending.end(), buffer, buffer + count);
     }
 }
 
@@ -246,7 +143,7 @@ Status ManagerClient::request (const ProcMsg& request, ProcMsg& reply)
 Status ManagerClient::getLinkStatus (LinkStatus& status)
 {
     ProcMsg reply;
-    const auto s = request (makeProcMsg (KIND_GET_LINK_STATUS, static_cast<uint32_t> (::getpid()), 0, 0), reply);
+    const auto s = request (makeProcMsg (KIND_GET_LINK_STATUS, currentProcessId(), 0, 0), reply);
     if (s == Status::ok)
         status = recordOf<LinkStatus> (reply);
     return s;
@@ -255,7 +152,7 @@ Status ManagerClient::getLinkStatus (LinkStatus& status)
 Status ManagerClient::getDevice (int id, DeviceEntry& entry)
 {
     ProcMsg reply;
-    const auto s = request (makeProcMsg (KIND_GET_DEVICE, static_cast<uint32_t> (::getpid()), id, 0), reply);
+    const auto s = request (makeProcMsg (KIND_GET_DEVICE, currentProcessId(), id, 0), reply);
     if (s == Status::ok)
         entry = recordOf<DeviceEntry> (reply);
     else if (s == Status::refused)
@@ -266,15 +163,15 @@ Status ManagerClient::getDevice (int id, DeviceEntry& entry)
 Status ManagerClient::getDeviceList (PeerTable& table)
 {
     ProcMsg reply;
-    const auto s = request (makeProcMsg (KIND_GET_DEVICE_LIST, static_cast<uint32_t> (::getpid()), 0, 0), reply);
+    const auto s = request (makeProcMsg (KIND_GET_DEVICE_LIST, currentProcessId(), 0, 0), reply);
     if (s == Status::ok)
         table = recordOf<PeerTable> (reply);
     return s;
 }
 
-Status ManagerClient::suspend() { return post (makeProcMsg (KIND_SUSPEND, static_cast<uint32_t> (::getpid()), 0, 0)); }
+Status ManagerClient::suspend() { return post (makeProcMsg (KIND_SUSPEND, currentProcessId(), 0, 0)); }
 
-Status ManagerClient::resume() { return post (makeProcMsg (KIND_RESUME, static_cast<uint32_t> (::getpid()), 0, 0)); }
+Status ManagerClient::resume() { return post (makeProcMsg (KIND_RESUME, currentProcessId(), 0, 0)); }
 
 Status ManagerClient::connectProcess (uint32_t pid, bool startSuspended)
 {

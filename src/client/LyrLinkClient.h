@@ -30,6 +30,9 @@ enum class Status
 /** A short English description of a status. */
 const char* describe (Status status) noexcept;
 
+/** This process's id, as the manager knows it. */
+uint32_t currentProcessId() noexcept;
+
 /** The pipe name of a client process, as the manager forms it. */
 using lyrlink::clientPipeName;
 
@@ -47,7 +50,7 @@ public:
         A connection may be made while the manager still serves another client on the same pipe:
         it is served when that client lets go. */
     Status open (const std::string& name, int timeoutMs);
-    bool isOpen() const noexcept { return m_fd >= 0; }
+    bool isOpen() const noexcept { return m_handle != kNoHandle; }
     void close();
 
     /** Frames msg and writes it, waiting at most timeoutMs for room. */
@@ -64,8 +67,19 @@ public:
     bool waitReadable (int timeoutMs);
 
 private:
+    // The operating system's part (native/PipeClient_<system>.cpp).
+
+    /** Waits at most timeoutMs for bytes (or the end of the stream) on the connection. */
+    bool waitForBytes (int timeoutMs);
+    /** Reads what has arrived, waiting at most timeoutMs for the first byte. ok with count > 0
+        for bytes, ok with count 0 at the end of the stream; closed when the manager reset the
+        connection, timeout or ioError otherwise. */
+    Status readSome (uint8_t* buffer, size_t capacity, size_t& count, int timeoutMs);
+
+    static constexpr std::intptr_t kNoHandle = -1;
+
     std::string m_scope;
-    int m_fd = -1;
+    std::intptr_t m_handle = kNoHandle;  // the connection's descriptor or handle
     std::vector<uint8_t> m_pending;
 };
 

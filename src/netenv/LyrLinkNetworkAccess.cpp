@@ -1,6 +1,7 @@
 #include "netenv/LyrLinkNetworkAccess.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace lyrlink
 {
@@ -11,6 +12,24 @@ LyrLinkNetworkAccess::LyrLinkNetworkAccess (std::unique_ptr<DatagramPort> port, 
 }
 
 LyrLinkNetworkAccess::~LyrLinkNetworkAccess() { close(); }
+
+void LyrLinkNetworkAccess::clearNetworkRecordForTests()
+{
+    m_matchCount = 0;
+    m_ifIndex = 0;
+    m_ipAddr = 0;
+    std::memset (m_macAddr, 0, sizeof (m_macAddr));
+    m_netmask = 0;
+    m_networkAddr = 0;
+    for (auto& entry : m_localAddrs)
+    {
+        entry.used = 0;
+        entry.address = 0;
+    }
+    m_localAddrCount = 0;
+    std::memset (m_bssid, 0, sizeof (m_bssid));
+    m_srcAddr = 0;
+}
 
 void LyrLinkNetworkAccess::dataReceived (const uint8_t* sourceAddress, const juce::MemoryBlock& data)
 {

@@ -67,6 +67,10 @@ public:
     uint32_t m_localAddrCount = 0;
     uint8_t m_bssid[6] {};
 
+    /** Tests only: the network record and the last datagram's source back to zero, as at
+        construction. */
+    void clearNetworkRecordForTests();
+
 protected:
     /** The datagram filter: own broadcast, this computer's addresses and other subnets are dropped. */
     void dataReceived (const uint8_t* sourceAddress, const juce::MemoryBlock& data) override;

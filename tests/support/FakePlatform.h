@@ -181,7 +181,7 @@ public:
     juce::File getAppDataFolder() override { return appData; }
     void requestQuit() override { ++quitRequests; }
     TimerObserver* getTimerObserver() override { return timerObserver; }
-    LinkRandom& getRandom() override { return random; }
+    LinkRandom& getRandom() override { return *randomSource; }
 
     /** When set, pipe endpoints come from here instead of the fake hub (real pipes, for tests of
         the client side). */
@@ -191,6 +191,8 @@ public:
     VirtualScheduler scheduler;
     TimerObserver* timerObserver = &scheduler;
     RecordingRandom random;
+    /** The generator the manager uses (a fuzzer puts in one that its inputs reset). */
+    LinkRandom* randomSource = &random;
     std::shared_ptr<FakeDatagramPort::Shared> udp = std::make_shared<FakeDatagramPort::Shared>();
     FakeNetRowSource rows;
     std::shared_ptr<FakeStreamHub> tcp = std::make_shared<FakeStreamHub>();

@@ -3,7 +3,6 @@
 #include "client/LinkFormat.h"
 #include "client/LyrLinkClient.h"
 
-#include <unistd.h>
 
 namespace lyrlinkctl
 {
@@ -66,7 +65,7 @@ int failed (ManagerClient& client, Status s, std::ostream& err)
 int watch (const CtlOptions& o, std::ostream& out, std::ostream& err, const std::atomic<bool>& stop)
 {
     ManagerClient client (o.client);
-    const auto pid = static_cast<uint32_t> (::getpid());
+    const auto pid = currentProcessId();
     auto s = client.connectProcess (pid, o.startSuspended);
     if (s != Status::ok)
         return failed (client, s, err);
