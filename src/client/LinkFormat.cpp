@@ -251,7 +251,11 @@ std::string localTimeStamp()
     const auto t = std::chrono::system_clock::to_time_t (now);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds> (now.time_since_epoch()).count() % 1000;
     std::tm local {};
+#ifdef _WIN32
+    ::localtime_s (&local, &t);
+#else
     ::localtime_r (&t, &local);
+#endif
     char b[40];
     const size_t n = std::strftime (b, sizeof (b), "%Y-%m-%d %H:%M:%S", &local);
     std::snprintf (b + n, sizeof (b) - n, ".%03d", static_cast<int> (ms));

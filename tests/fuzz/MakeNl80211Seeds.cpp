@@ -1,6 +1,6 @@
 // Writes nl80211 answers as the kernel sends them, one message a file, into the folder given: the
 // seeds of nl80211_parse_fuzz.
-#include "netenv/Nl80211Messages.h"
+#include "netenv/native/Nl80211Messages_linux.h"
 
 #include <cstdio>
 #include <fstream>

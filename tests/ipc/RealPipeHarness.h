@@ -1,5 +1,5 @@
-// A MainComponent whose pipes are real abstract Unix sockets (under a name prefix of the test's
-// own, so no running manager is met), everything else on the fakes and virtual time of
+// A MainComponent whose pipes are the system's real ones (abstract Unix sockets on Linux, named
+// pipes on Windows; under a name prefix of the test's own, so no running manager is met), everything else on the fakes and virtual time of
 // LinkHarness. The test thread is the message thread: received messages are handled only while a
 // test pumps the loop.
 #pragma once
@@ -9,7 +9,11 @@
 #include "ipc/LyrLinkIPCServer.h"
 #include "netenv/LyrLinkNetworkAccess.h"
 #include "client/LyrLinkClient.h"
+#ifdef _WIN32
+#include "ipc/native/PipeEndpoint_windows.h"
+#else
 #include "ipc/native/PipeEndpoint_linux.h"
+#endif
 #include "support/LinkHarness.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +22,6 @@
 #include <chrono>
 #include <functional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace lyrlink::test
@@ -28,7 +31,17 @@ namespace lyrlink::test
 inline std::string uniquePipeScope()
 {
     static std::atomic<int> counter { 0 };
-    return "lyrlink-test-" + std::to_string (::getpid()) + "-" + std::to_string (++counter) + "-";
+    return "lyrlink-test-" + std::to_string (client::currentProcessId()) + "-" + std::to_string (++counter) + "-";
+}
+
+/** A real pipe server end of this system, under scope. */
+inline std::unique_ptr<PipeEndpoint> createRealPipeEndpoint (const std::string& scope)
+{
+#ifdef _WIN32
+    return createWindowsPipeEndpoint (scope);
+#else
+    return createLinuxPipeEndpoint (scope);
+#endif
 }
 
 /** Runs the message loop until done() or the time is up; true when done. */
@@ -56,7 +69,7 @@ class RealPipeHarness : public LinkHarness
 public:
     explicit RealPipeHarness (const std::string& pipeScope = uniquePipeScope())
         : LinkHarness ([pipeScope] (FakePlatform& p) {
-              p.makePipeEndpoint = [pipeScope] { return createLinuxPipeEndpoint (pipeScope); };
+              p.makePipeEndpoint = [pipeScope] { return createRealPipeEndpoint (pipeScope); };
           }),
           scope (pipeScope)
     {

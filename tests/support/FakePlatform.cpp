@@ -1,13 +1,27 @@
 #include "support/FakePlatform.h"
 
+#ifdef _WIN32
+#include <process.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <unistd.h>
+#endif
 
 namespace lyrlink::test
 {
 
 namespace
 {
+int processId()
+{
+#ifdef _WIN32
+    return ::_getpid();
+#else
+    return static_cast<int> (::getpid());
+#endif
+}
+
 class FakeDatagramSender final : public DatagramSender
 {
 public:
@@ -259,7 +273,7 @@ FakePlatform::FakePlatform()
     // The process id keeps test processes that ctest runs side by side out of each other's folders:
     // getNonexistentChildFile alone lets two of them pick the same name at the same moment.
     appData = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                  .getNonexistentChildFile ("lyrlink-test-" + juce::String (static_cast<int> (::getpid())), "");
+                  .getNonexistentChildFile ("lyrlink-test-" + juce::String (processId()), "");
     appData.createDirectory();
 }
 

@@ -1,13 +1,13 @@
 #include "netenv/LyrLinkNetworkAccess.h"
 #include "support/FakePlatform.h"
-#include "transport/native/DatagramPort_linux.h"
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 using namespace lyrlink;
 using namespace lyrlink::test;
@@ -182,64 +182,4 @@ TEST (UdpSends, FailuresAreReportedAsMinusOne)
     e.shared->sendsFail = false;
     EXPECT_EQ (e.access.sendTo ("no such host name", data, 10), 0);
     EXPECT_TRUE (e.shared->sent.empty());
-}
-
-//==============================================================================
-// The Linux socket on loopback: a real kernel decides the sizes.
-
-TEST (LinuxDatagramPort, ReceivesUpTo1472BytesAndDropsLargerDatagramsWhole)
-{
-    FakeNetRowSource rows;
-    LyrLinkNetworkAccess access (createLinuxDatagramPort(), rows);
-    RecordingCallback callback;
-    access.m_callback = &callback;
-    ASSERT_TRUE (access.bindPort (0));
-    const auto port = access.getDatagramPort().getBoundPort();
-    ASSERT_NE (port, 0);
-    access.getDatagramPort().setReceiveTimeout (1000);
-    access.open (port);  // marks it open; the thread is stopped again right away
-    access.stopThread (2000);
-
-    const int fd = ::socket (AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons (port);
-    to.sin_addr.s_addr = htonl (INADDR_LOOPBACK);
-    auto send = [&] (size_t n) {
-        std::vector<uint8_t> d (n, 0xab);
-        ::sendto (fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*> (&to), sizeof (to));
-    };
-
-    send (1473);
-    send (1472);
-    send (0);
-    send (7);
-    for (int i = 0; i < 4; ++i)
-        access.receiveOnce();
-    ::close (fd);
-
-    ASSERT_EQ (callback.frames.size(), 2u);
-    EXPECT_EQ (callback.frames[0].second, 1472u);
-    EXPECT_EQ (callback.frames[1].second, 7u);
-    EXPECT_EQ (callback.frames[1].first, ip ("127.0.0.1"));
-}
-
-TEST (LinuxDatagramPort, ClosingReturnsWithinAboutTheReceiveTimeout)
-{
-    FakeNetRowSource rows;
-    auto access = std::make_unique<LyrLinkNetworkAccess> (createLinuxDatagramPort(), rows);
-    ASSERT_TRUE (access->bindPort (0));
-    access->open (access->getDatagramPort().getBoundPort());
-    juce::Thread::sleep (50);  // let the loop block in its receive
-    const auto start = juce::Time::getMillisecondCounterHiRes();
-    access.reset();
-    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 1000.0);
-}
-
-TEST (LinuxDatagramPort, ASecondBindOfThePortFails)
-{
-    auto first = createLinuxDatagramPort();
-    ASSERT_TRUE (first->bindAny (0));
-    auto second = createLinuxDatagramPort();
-    EXPECT_FALSE (second->bindAny (first->getBoundPort()));
 }

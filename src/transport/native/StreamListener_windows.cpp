@@ -30,8 +30,18 @@ private:
 class WindowsStreamListener final : public StreamListener
 {
 public:
-    WindowsStreamListener() { startWinsockOnce(); }
-    ~WindowsStreamListener() override { close(); }
+    WindowsStreamListener()
+    {
+        startWinsockOnce();
+        m_wake = ::WSACreateEvent();
+    }
+
+    ~WindowsStreamListener() override
+    {
+        close();
+        if (m_wake != WSA_INVALID_EVENT)
+            ::WSACloseEvent (m_wake);
+    }
 
     bool open (uint16_t port, int backlog) override
     {
@@ -50,8 +60,15 @@ public:
         sa.sin_port = htons (port);
         sa.sin_addr.s_addr = htonl (INADDR_ANY);
 
-        if (::bind (s, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) != 0 || ::listen (s, backlog) != 0)
+        // Waits are for either of two events: a connection to accept, or shutdown(). Winsock's
+        // shutdown does not wake a wait on a listening socket, so the second event does.
+        const WSAEVENT accepted = ::WSACreateEvent();
+        if (accepted == WSA_INVALID_EVENT || m_wake == WSA_INVALID_EVENT
+            || ::bind (s, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) != 0 || ::listen (s, backlog) != 0
+            || ::WSAEventSelect (s, accepted, FD_ACCEPT) != 0)
         {
+            if (accepted != WSA_INVALID_EVENT)
+                ::WSACloseEvent (accepted);
             ::closesocket (s);
             return false;
         }
@@ -61,6 +78,7 @@ public:
         if (::getsockname (s, reinterpret_cast<sockaddr*> (&bound), &len) == 0)
             m_boundPort = ntohs (bound.sin_port);
 
+        m_accepted = accepted;
         m_socket = s;
         return true;
     }
@@ -70,26 +88,21 @@ public:
     WaitResult waitForConnection (int timeoutMs) override
     {
         const SOCKET s = m_socket.load();
-        if (s == INVALID_SOCKET || m_shutdown.load())
+        if (s == INVALID_SOCKET)
             return WaitResult::broken;
-        fd_set readable;
-        FD_ZERO (&readable);
-        FD_SET (s, &readable);
-        fd_set failed;
-        FD_ZERO (&failed);
-        FD_SET (s, &failed);
-        timeval wait {};
-        wait.tv_sec = timeoutMs / 1000;
-        wait.tv_usec = (timeoutMs % 1000) * 1000;
-        // The first argument is ignored by Winsock.
-        const int ready = ::select (0, &readable, nullptr, &failed, &wait);
-        if (ready == SOCKET_ERROR)
-            return m_shutdown.load() || m_socket.load() == INVALID_SOCKET ? WaitResult::broken : WaitResult::idle;
-        if (ready == 0)
-            return m_shutdown.load() ? WaitResult::broken : WaitResult::idle;
-        if (FD_ISSET (s, &failed))
+        const WSAEVENT events[2] { m_wake, m_accepted };
+        const DWORD woken = ::WSAWaitForMultipleEvents (2, events, FALSE, static_cast<DWORD> (timeoutMs), FALSE);
+        if (woken == WSA_WAIT_EVENT_0)
+            return WaitResult::broken;  // shut down: stays set, so every later wait returns at once
+        if (woken != WSA_WAIT_EVENT_0 + 1)
+            return woken == WSA_WAIT_TIMEOUT ? WaitResult::idle : WaitResult::broken;
+        // Resets the event; accept() records FD_ACCEPT again while connections are still waiting.
+        WSANETWORKEVENTS what {};
+        if (::WSAEnumNetworkEvents (s, m_accepted, &what) != 0)
             return WaitResult::broken;
-        return FD_ISSET (s, &readable) ? WaitResult::pending : WaitResult::idle;
+        if ((what.lNetworkEvents & FD_ACCEPT) == 0)
+            return WaitResult::idle;
+        return what.iErrorCode[FD_ACCEPT_BIT] == 0 ? WaitResult::pending : WaitResult::broken;
     }
 
     std::unique_ptr<StreamConnection> accept() override
@@ -97,15 +110,18 @@ public:
         const SOCKET c = ::accept (m_socket.load(), nullptr, nullptr);
         if (c == INVALID_SOCKET)
             return nullptr;
+        // An accepted socket inherits the listener's event selection, which also makes it
+        // non-blocking; connections are read with blocking reads.
+        (void) ::WSAEventSelect (c, nullptr, 0);
+        u_long blocking = 0;
+        (void) ::ioctlsocket (c, FIONBIO, &blocking);
         return std::make_unique<WindowsStreamConnection> (c);
     }
 
     void shutdown() override
     {
-        // Winsock's shutdown of a listening socket does not wake a select on it; the flag makes
-        // this and every later wait report the socket as broken, at the latest when the wait
-        // that is running times out.
-        m_shutdown = true;
+        if (m_wake != WSA_INVALID_EVENT)
+            ::WSASetEvent (m_wake);
     }
 
     void close() override
@@ -113,11 +129,17 @@ public:
         const SOCKET s = m_socket.exchange (INVALID_SOCKET);
         if (s != INVALID_SOCKET)
             ::closesocket (s);
+        if (m_accepted != WSA_INVALID_EVENT)
+        {
+            ::WSACloseEvent (m_accepted);
+            m_accepted = WSA_INVALID_EVENT;
+        }
     }
 
 private:
     std::atomic<SOCKET> m_socket { INVALID_SOCKET };
-    std::atomic<bool> m_shutdown { false };
+    WSAEVENT m_wake = WSA_INVALID_EVENT;      // set by shutdown()
+    WSAEVENT m_accepted = WSA_INVALID_EVENT;  // FD_ACCEPT of the open socket
     uint16_t m_boundPort = 0;
 };
 

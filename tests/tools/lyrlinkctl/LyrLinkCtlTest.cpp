@@ -6,7 +6,9 @@
 
 #include <future>
 #include <sstream>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 using namespace lyrlink;
 using namespace lyrlink::client;
@@ -149,19 +151,40 @@ TEST (LyrLinkCtl, BadCommandLinesAreUsageErrors)
 
 TEST (LyrLinkCtl, TheProgramSaysWhenNoManagerRuns)
 {
+#ifdef _WIN32
+    // The build folder as this program sees it (under Wine a drive letter stands for it).
+    const auto program = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
+                             .getParentDirectory()
+                             .getSiblingFile ("tools/lyrlinkctl/lyrlinkctl.exe")
+                             .getFullPathName()
+                             .toStdString();
+#else
     const std::string program = std::string (LYRLINK_BINARY_DIR) + "/tools/lyrlinkctl/lyrlinkctl";
+#endif
     if (! juce::File (program).existsAsFile())
         GTEST_SKIP() << "lyrlinkctl is not built";
+#ifdef _WIN32
+    // cmd.exe takes a command line with a quoted program name only inside outer quotes.
+    const std::string command = "\"\"" + program + "\" --scope " + uniquePipeScope() + " status 2>&1\"";
+    FILE* p = ::_popen (command.c_str(), "r");
+#else
     const std::string command = program + " --scope " + uniquePipeScope() + " status 2>&1";
     FILE* p = ::popen (command.c_str(), "r");
+#endif
     ASSERT_NE (p, nullptr);
     std::string output;
     char buffer[256];
     while (std::fgets (buffer, sizeof (buffer), p) != nullptr)
         output += buffer;
+#ifdef _WIN32
+    // _pclose returns the exit code itself, and the console writes line ends as CR LF.
+    EXPECT_EQ (::_pclose (p), CTL_NO_MANAGER);
+    output = juce::String (output).replace ("\r\n", "\n").toStdString();
+#else
     const int status = ::pclose (p);
     ASSERT_TRUE (WIFEXITED (status));
     EXPECT_EQ (WEXITSTATUS (status), CTL_NO_MANAGER);
+#endif
     EXPECT_EQ (output, "lyrlinkctl: opening pipe LyrLinkSysMgrPIPE: no manager is running\n"
                        "lyrlinkctl: is LyrLinkSysMgr running (as this user)?\n");
 }

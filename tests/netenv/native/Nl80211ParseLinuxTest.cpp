@@ -1,6 +1,6 @@
 // The nl80211 answers turned into interfaces and BSSes: answers built with libnl as the kernel
 // builds them, then broken in the ways a message can be broken.
-#include "netenv/Nl80211Messages.h"
+#include "netenv/native/Nl80211Messages_linux.h"
 #include "netenv/native/Nl80211Parse_linux.h"
 
 #include <gtest/gtest.h>

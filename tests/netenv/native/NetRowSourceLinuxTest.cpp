@@ -1,7 +1,7 @@
 // The Linux rows against the real kernel, each test inside a network namespace of its own, made
 // with veth pairs, addresses and routes through `ip -n`. The queries run on a thread that entered
 // the namespace: netlink sockets and /proc/thread-self/net follow the calling thread.
-#include "netenv/Nl80211Messages.h"
+#include "netenv/native/Nl80211Messages_linux.h"
 #include "netenv/TestNetworkAccess.h"
 #include "netenv/native/NetRowSource_linux.h"
 

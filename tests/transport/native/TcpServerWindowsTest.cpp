@@ -1,0 +1,294 @@
+// The frame server on Winsock over the loopback (under Wine as on Windows): what the fake listener
+// cannot show (a real backlog, a blocked recv woken by shutdown, a wait woken by shutdown, a port
+// held by another socket, nothing written back). The same cases as on Linux.
+#include "support/LinkHarness.h"
+#include "transport/LyrLinkSysMgrTCP.h"
+#include "transport/native/StreamListener_windows.h"
+#include "transport/native/Winsock_windows.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace lyrlink;
+using namespace lyrlink::test;
+using namespace std::chrono_literals;
+
+namespace
+{
+
+/** What the server handed on, with the thread it ran on. */
+class RecordingCallback final : public LyrLinkNetworkAccessCallback
+{
+public:
+    struct Read
+    {
+        std::array<uint8_t, 4> source;
+        std::vector<uint8_t> bytes;
+        juce::String threadName;
+    };
+
+    void frameRead (const uint8_t* sourceAddress, const juce::MemoryBlock& data) override
+    {
+        Read r;
+        std::memcpy (r.source.data(), sourceAddress, 4);
+        const auto* p = static_cast<const uint8_t*> (data.getData());
+        r.bytes.assign (p, p + data.getSize());
+        if (auto* t = juce::Thread::getCurrentThread())
+            r.threadName = t->getThreadName();
+        {
+            const std::lock_guard<std::mutex> g (m_lock);
+            m_reads.push_back (std::move (r));
+        }
+        m_changed.notify_all();
+    }
+
+    /** Waits (for the server thread, not for a timer) until count reads arrived. */
+    bool waitFor (size_t count, std::chrono::milliseconds limit = 5s)
+    {
+        std::unique_lock<std::mutex> l (m_lock);
+        return m_changed.wait_for (l, limit, [&] { return m_reads.size() >= count; });
+    }
+
+    std::vector<Read> reads()
+    {
+        const std::lock_guard<std::mutex> g (m_lock);
+        return m_reads;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<Read> m_reads;
+};
+
+/** A loopback TCP client. */
+class Client
+{
+public:
+    explicit Client (uint16_t port)
+    {
+        startWinsockOnce();
+        m_socket = ::socket (AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa {};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons (port);
+        sa.sin_addr.s_addr = htonl (INADDR_LOOPBACK);
+        const BOOL one = TRUE;
+        (void) ::setsockopt (m_socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*> (&one), sizeof (one));
+        m_connected = ::connect (m_socket, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) == 0;
+    }
+    ~Client() { close(); }
+
+    bool isConnected() const { return m_connected; }
+
+    bool send (const std::vector<uint8_t>& bytes)
+    {
+        return ::send (m_socket, reinterpret_cast<const char*> (bytes.data()), static_cast<int> (bytes.size()), 0)
+            == static_cast<int> (bytes.size());
+    }
+
+    /** Reads until the server closes the connection; returns what it wrote back. */
+    std::vector<uint8_t> readToEnd()
+    {
+        const DWORD ms = 5000;
+        (void) ::setsockopt (m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*> (&ms), sizeof (ms));
+        std::vector<uint8_t> all;
+        char b[256];
+        int n;
+        while ((n = ::recv (m_socket, b, sizeof (b), 0)) > 0)
+            all.insert (all.end(), b, b + n);
+        // A reset is the end too: the server closed a connection it had not read to the end.
+        m_sawEnd = n == 0 || (n == SOCKET_ERROR && ::WSAGetLastError() == WSAECONNRESET);
+        return all;
+    }
+
+    bool sawEnd() const { return m_sawEnd; }
+
+    void close()
+    {
+        if (m_socket != INVALID_SOCKET)
+            ::closesocket (m_socket);
+        m_socket = INVALID_SOCKET;
+    }
+
+private:
+    SOCKET m_socket = INVALID_SOCKET;
+    bool m_connected = false;
+    bool m_sawEnd = false;
+};
+
+std::vector<uint8_t> frame (uint8_t type, uint8_t subType, size_t length, uint8_t marker = 0)
+{
+    auto f = FrameBuilder::header (type, subType, length);
+    if (length > kFrameHeaderSize)
+        f[kFrameHeaderSize] = marker;
+    return f;
+}
+
+struct OpenServer
+{
+    OpenServer()
+    {
+        server->m_callback = &callback;
+        ok = server->openServer();
+    }
+
+    RecordingCallback callback;
+    std::unique_ptr<LyrLinkSysMgrTCP> server = std::make_unique<LyrLinkSysMgrTCP> (createWindowsStreamListener(), 0);
+    bool ok = false;
+};
+
+} // namespace
+
+//==============================================================================
+TEST (TcpServerWindows, OneFrameIsHandedOnOnceAndTheConnectionStaysOpen)
+{
+    OpenServer s;
+    ASSERT_TRUE (s.ok);
+    ASSERT_NE (s.server->getBoundPort(), 0);
+
+    Client c (s.server->getBoundPort());
+    ASSERT_TRUE (c.isConnected());
+    const auto first = frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0x11);
+    ASSERT_TRUE (c.send (first));
+    ASSERT_TRUE (s.callback.waitFor (1));
+
+    const auto second = frame (FRAME_ID_RESPONSE, 1, kIdUseResponseLength, 0x22);
+    ASSERT_TRUE (c.send (second));
+    ASSERT_TRUE (s.callback.waitFor (2));
+
+    const auto reads = s.callback.reads();
+    ASSERT_EQ (reads.size(), 2u);
+    EXPECT_EQ (hex (reads[0].bytes), hex (first));
+    EXPECT_EQ (hex (reads[1].bytes), hex (second));
+    for (const auto& r : reads)
+    {
+        EXPECT_EQ (r.source, (std::array<uint8_t, 4> {}));
+        EXPECT_EQ (r.threadName, "LyrLinkTCPServer Thread");
+    }
+
+    // Nothing is ever written back: closing the server ends the stream with no bytes in it.
+    s.server.reset();
+    EXPECT_TRUE (c.readToEnd().empty());
+    EXPECT_TRUE (c.sawEnd());
+}
+
+TEST (TcpServerWindows, ASecondClientIsServedAfterTheFirstCloses)
+{
+    OpenServer s;
+    ASSERT_TRUE (s.ok);
+
+    Client first (s.server->getBoundPort());
+    ASSERT_TRUE (first.send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 1)));
+    ASSERT_TRUE (s.callback.waitFor (1));
+
+    // The second connection waits in the backlog while the first is open.
+    Client second (s.server->getBoundPort());
+    ASSERT_TRUE (second.isConnected());
+    ASSERT_TRUE (second.send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 2)));
+    EXPECT_FALSE (s.callback.waitFor (2, 300ms));
+
+    first.close();
+    ASSERT_TRUE (s.callback.waitFor (2));
+    const auto reads = s.callback.reads();
+    ASSERT_EQ (reads.size(), 2u);
+    EXPECT_EQ (reads[1].bytes[kFrameHeaderSize], 2);
+}
+
+TEST (TcpServerWindows, ClosingEndsABlockedReadPromptly)
+{
+    OpenServer s;
+    ASSERT_TRUE (s.ok);
+    Client c (s.server->getBoundPort());
+    ASSERT_TRUE (c.send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength)));
+    // Once the frame is handed on, the server thread is back in a read on the open connection.
+    ASSERT_TRUE (s.callback.waitFor (1));
+    std::this_thread::sleep_for (50ms);
+
+    const auto start = std::chrono::steady_clock::now();
+    s.server.reset();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT (took, 500ms) << "the thread was not woken and ran into the stop wait";
+    // The client sees its connection closed.
+    EXPECT_TRUE (c.readToEnd().empty());
+    EXPECT_TRUE (c.sawEnd());
+}
+
+TEST (TcpServerWindows, ClosingAnIdleServerIsPrompt)
+{
+    auto server = std::make_unique<LyrLinkSysMgrTCP> (createWindowsStreamListener(), 0);
+    ASSERT_TRUE (server->openServer());
+    EXPECT_TRUE (server->isThreadRunning());
+    EXPECT_FALSE (server->openServer()) << "there is no reopening";
+
+    const auto start = std::chrono::steady_clock::now();
+    server.reset();
+    EXPECT_LT (std::chrono::steady_clock::now() - start, 500ms);
+}
+
+TEST (TcpServerWindows, ABusyPortFailsToOpenWithoutAThread)
+{
+    LyrLinkSysMgrTCP first (createWindowsStreamListener(), 0);
+    ASSERT_TRUE (first.openServer());
+
+    LyrLinkSysMgrTCP second (createWindowsStreamListener(), first.getBoundPort());
+    EXPECT_FALSE (second.openServer());
+    EXPECT_FALSE (second.isThreadRunning());
+    EXPECT_FALSE (second.isOpen());
+}
+
+//==============================================================================
+TEST (StreamListenerWindows, WaitsAcceptsReadsAndSeesThePeerClose)
+{
+    auto listener = createWindowsStreamListener();
+    ASSERT_TRUE (listener->open (0, 1));
+    ASSERT_NE (listener->getBoundPort(), 0);
+    EXPECT_FALSE (listener->open (0, 1)) << "an open listener does not open again";
+    EXPECT_EQ (listener->waitForConnection (0), StreamListener::WaitResult::idle);
+
+    Client c (listener->getBoundPort());
+    ASSERT_TRUE (c.isConnected());
+    ASSERT_EQ (listener->waitForConnection (5000), StreamListener::WaitResult::pending);
+    auto connection = listener->accept();
+    ASSERT_NE (connection, nullptr);
+
+    ASSERT_TRUE (c.send ({ 1, 2, 3, 4, 5 }));
+    uint8_t buffer[3];
+    EXPECT_EQ (connection->read (buffer, sizeof (buffer)), 3) << "a read takes at most its capacity";
+    EXPECT_EQ (connection->read (buffer, sizeof (buffer)), 2);
+    c.close();
+    EXPECT_EQ (connection->read (buffer, sizeof (buffer)), 0);
+}
+
+TEST (StreamListenerWindows, ShutdownWakesABlockedReadAndAWait)
+{
+    auto listener = createWindowsStreamListener();
+    ASSERT_TRUE (listener->open (0, 1));
+    Client c (listener->getBoundPort());
+    ASSERT_EQ (listener->waitForConnection (5000), StreamListener::WaitResult::pending);
+    auto connection = listener->accept();
+    ASSERT_NE (connection, nullptr);
+
+    int result = 1;
+    std::thread reader ([&] {
+        uint8_t buffer[16];
+        result = connection->read (buffer, sizeof (buffer));
+    });
+    std::this_thread::sleep_for (50ms);
+    connection->shutdown();
+    reader.join();
+    EXPECT_LE (result, 0);
+
+    std::thread waiter ([&] { (void) listener->waitForConnection (5000); });
+    std::this_thread::sleep_for (50ms);
+    const auto start = std::chrono::steady_clock::now();
+    listener->shutdown();
+    waiter.join();
+    EXPECT_LT (std::chrono::steady_clock::now() - start, 1000ms);
+    listener->close();
+    listener->close();
+}
