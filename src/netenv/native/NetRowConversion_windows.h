@@ -9,8 +9,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <iphlpapi.h>
+// winsock2.h comes before everything that includes windows.h.
 #include <winsock2.h>
+
+#include <iphlpapi.h>
 #include <wlanapi.h>
 #include <ws2tcpip.h>
 
