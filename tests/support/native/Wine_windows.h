@@ -6,7 +6,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
+// winsock2.h brings windows.h after itself, so tests may include either after this header.
+#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
