@@ -75,7 +75,9 @@ TEST (NetRowSourceWindows, TheLoopbackAddressSitsOnAnOperationalLoopbackInterfac
     for (const auto& a : adapters)
     {
         if (a.type == kIfTypeEthernet || a.type == kIfTypeIeee80211)
+        {
             EXPECT_GE (a.macLength, 6u) << a.description;
+        }
     }
 }
 
