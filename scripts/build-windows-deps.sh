@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
-# Cross-builds the libraries the Windows build links, into BUILD_DIR/deps (include/ and lib/):
+# Cross-builds the libraries the Windows build links, into DEPS_DIR (include/ and lib/):
 # zlib, libpng and libjpeg-turbo from the Debian sources that scripts/install-windows-deps.sh
 # fetched into BUILD_DIR/deps/src, and GoogleTest (with GoogleMock) from /usr/src/googletest.
 # All static, so that the programs need no DLL beside them.
 #
 # Each library is built once: a stamp file records the source version and the build recipe
 # (the library's build function here and the toolchain file), so a second run does nothing until
-# one of them changes.
+# one of them changes. When all are built, DEPS_DIR/complete says so.
 #
-# Usage: scripts/build-windows-deps.sh [BUILD_DIR]   (default build-windows)
+# Usage: scripts/build-windows-deps.sh [DEPS_DIR]   (default: the folder in the user's cache that
+#        scripts/windows-deps-dir.sh names, shared by every checkout)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+. scripts/windows-deps-dir.sh
 
-build=${1:-build-windows}
-mkdir -p "$build/deps"
-deps=$(cd "$build/deps" && pwd)
+dir=${1:-$(windows_deps_dir)}
+mkdir -p "$dir"
+deps=$(cd "$dir" && pwd)
 src=$deps/src
 work=$deps/build
 prefix=$deps
@@ -116,3 +118,6 @@ built_once zlib build_zlib "$(cat "$src/zlib.version")"
 built_once libpng build_libpng "$(cat "$src/libpng1.6.version")"
 built_once libjpeg build_libjpeg "$(cat "$src/libjpeg-turbo.version")"
 built_once googletest build_googletest "$gtest_version"
+# The intermediate objects are not needed again: the stamps decide what is rebuilt.
+rm -rf "${work:?}"
+touch "$deps/complete"

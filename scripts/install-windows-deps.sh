@@ -6,19 +6,16 @@
 # Debian's own packages (scripts/build-windows-deps.sh). GoogleTest is built from
 # /usr/src/googletest (package googletest).
 #
-# The sources land in build-windows/deps/src/, once; apt-get source needs a deb-src entry, so one
-# is added for the archive and suite the machine already installs from, when there is none. The
-# versions are those of the release's main suite: the security suite's source files are not
-# always on the mirror that serves its binaries.
+# The sources land in DEPS_DIR/src/, once, and only while the libraries there are not built yet;
+# apt-get source needs a deb-src entry, so one is added for the archive and suite the machine
+# already installs from, when there is none. The versions are those of the release's main suite:
+# the security suite's source files are not always on the mirror that serves its binaries.
 #
-# Usage: scripts/install-windows-deps.sh [BUILD_DIR]   (default build-windows; root or sudo)
+# Usage: scripts/install-windows-deps.sh [DEPS_DIR]   (root or sudo; default: the folder in the
+#        user's cache that scripts/windows-deps-dir.sh names)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-build=${1:-build-windows}
-src_dir=$build/deps/src
-mkdir -p "$build/deps"
-log=$(cd "$build/deps" && pwd)/install.log   # what apt and dpkg-source say, kept out of the way
+. scripts/windows-deps-dir.sh
 packages=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev xz-utils googletest cmake ninja-build
           juce-modules-source file)
 sources=(zlib libpng1.6 libjpeg-turbo)
@@ -58,6 +55,17 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" \
         >>"$log" 2>&1 || { tail "$log" >&2; exit 1; }
     step_end "installing the packages"
+fi
+
+# The folder is named after the installed compiler's version, so it is known only now.
+deps=${1:-$(windows_deps_dir)}
+src_dir=$deps/src
+mkdir -p "$deps"
+log=$(cd "$deps" && pwd)/install.log   # what apt and dpkg-source say, kept out of the way
+# Built libraries need no sources (nor the slow apt-cache queries that find them).
+if [ -f "$deps/complete" ]; then
+    [ -z "${SUDO_UID:-}" ] || chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$deps"
+    exit 0
 fi
 
 # 2. A deb-src entry for the release's main suite on the archive the machine already uses.
@@ -102,7 +110,7 @@ for s in "${sources[@]}"; do
     echo "$version" >"$src_dir/$s.version"
     step_end "fetching $s"
 done
-# Whoever asked through sudo owns the build folder.
-[ -z "${SUDO_UID:-}" ] || chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$build"
+# Whoever asked through sudo owns the folder.
+[ -z "${SUDO_UID:-}" ] || chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$deps"
 [ -d /usr/src/googletest/googletest ] || { say "/usr/src/googletest is missing (package googletest)"; exit 1; }
 exit 0
