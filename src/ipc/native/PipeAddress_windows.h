@@ -5,6 +5,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN // no winsock.h, which would clash with a later winsock2.h
+#endif
 #include <windows.h>
 
 #include <string>

@@ -198,9 +198,12 @@ public:
 
         // A message cut off part way would leave the client reading the rest of it as the next
         // header; ending the connection instead lets the client see a clean end of the stream.
-        if (outcome != Io::done && written > 0 && written < size)
+        // How much of a cancelled write reached the pipe's buffer is not reported reliably, so
+        // every write given up counts as cut off.
+        const bool whole = outcome == Io::done && written == size;
+        if (! whole && outcome != Io::closed)
             dropClient (use.pipe, use.generation);
-        return outcome == Io::done && written == size;
+        return whole;
     }
 
     void close() override

@@ -5,8 +5,12 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <tlhelp32.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN // no winsock.h, which would clash with a later winsock2.h
+#endif
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 namespace lyrlink
 {
