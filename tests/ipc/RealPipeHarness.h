@@ -1,14 +1,14 @@
 // A MainComponent whose pipes are the system's real ones (abstract Unix sockets on Linux, named
-// pipes on Windows; under a name prefix of the test's own, so no running manager is met), everything else on the fakes and virtual time of
-// LinkHarness. The test thread is the message thread: received messages are handled only while a
+// pipes on Windows; under a name prefix of the test's own, so no running manager is met), everything else on the fakes
+// and virtual time of LinkHarness. The test thread is the message thread: received messages are handled only while a
 // test pumps the loop.
 #pragma once
 
 #include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
+#include "client/LyrLinkClient.h"
 #include "ipc/LyrLinkIPCServer.h"
 #include "netenv/LyrLinkNetworkAccess.h"
-#include "client/LyrLinkClient.h"
 #ifdef _WIN32
 #include "ipc/native/PipeEndpoint_windows.h"
 #else
@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -85,12 +86,15 @@ public:
         return c;
     }
 
-    /** Waits (pumping) for one message on c. */
+    /** Waits (pumping) for one message on c. The client reads on a thread of its own: a pipe's
+        buffer may hold less than a message (Windows pipes hold 64 bytes), and then the manager's
+        send on the message thread completes only while the client reads. */
     client::Status receive (client::PipeClient& c, ProcMsg& msg, int timeoutMs = 3000)
     {
-        if (! pumpUntil ([&c] { return c.waitReadable (0); }, timeoutMs))
-            return client::Status::timeout;
-        return c.receive (msg, 1000);
+        auto reading = std::async (std::launch::async, [&c, &msg, timeoutMs] { return c.receive (msg, timeoutMs); });
+        pumpUntil ([&reading] { return reading.wait_for (std::chrono::seconds (0)) == std::future_status::ready; },
+                   timeoutMs + 1000);
+        return reading.get();
     }
 
     /** Sends a request on c and waits (pumping) for the reply. */
