@@ -25,7 +25,7 @@ auto whilePumping (Fn fn, int timeoutMs = 10000)
 /** A server on name that reads one request and answers with reply (as raw bytes), or never. */
 struct ScriptedServer
 {
-    ScriptedServer (const std::string& scope, std::vector<uint8_t> replyBytes) : endpoint (createLinuxPipeEndpoint (scope))
+    ScriptedServer (const std::string& scope, std::vector<uint8_t> replyBytes) : endpoint (createRealPipeEndpoint (scope))
     {
         EXPECT_TRUE (endpoint->create (kPipeBaseName));
         thread = std::thread ([this, reply = std::move (replyBytes)] {
