@@ -138,5 +138,7 @@ tr -d '\r' <"$log" >"$work/manager-log.txt"
 grep -qF "MainComponent::messageAnalize LyrLinkSysMgr END" "$work/manager-log.txt" ||
     fail "the log does not end the manager on the client's disconnect"
 [ -z "$failed" ] || exit 1
+grep -E "Link UP|LinkUp ip|add id = 1 |LyrLinkSysMgr END" "$work/manager-log.txt" | sed 's/^/e2e-windows: log: /'
+sed 's/^/e2e-windows: devices: /' "$work/devices.txt" | head -4
 echo "e2e-windows: passed in $(awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') s" \
     "(link up as id 17, player 1 listed, END on the client's disconnect)"
