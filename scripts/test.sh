@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test (unit, component and end-to-end).
 # With --sanitize the same suite runs under AddressSanitizer and UndefinedBehaviorSanitizer, with
-# --tsan under ThreadSanitizer (every report fails the test that shows it).
+# --tsan under ThreadSanitizer (every report fails the test that shows it). With --windows the
+# Windows build is tested instead, under Wine (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = "--windows" ]; then
+    exec scripts/test-windows.sh
+fi
 
 scripts/install-deps.sh
 dir=$(scripts/build.sh "$@")

@@ -3,7 +3,9 @@
 #
 #   wine_env [PREFIX]       exports the environment (prefix defaults to build-windows/wineprefix
 #                           of this checkout, or $WINEPREFIX when already set)
-#   wine_prefix_setup       creates the prefix when it is missing or incomplete
+#   wine_prefix_setup       creates the prefix when it is missing or incomplete: a copy of the one
+#                           kept in the user's cache for this Wine version, made there once (a
+#                           new prefix takes Wine the better part of a minute; a copy a second)
 #   wine_prefix_copy DIR    makes DIR a copy of the prepared prefix, for a network namespace:
 #                           Wine keeps its sockets in the wineserver process, one per prefix, so
 #                           programs in a namespace need a prefix (and server) of their own
@@ -34,13 +36,20 @@ wine_prefix_setup()
         echo "wine: Wine is missing; run scripts/install-windows-deps.sh" >&2
         return 1
     }
-    mkdir -p "$(dirname "$WINEPREFIX")"
+    local version cached
+    version=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n' '_')
+    cached=${XDG_CACHE_HOME:-$HOME/.cache}/lyrlink/wineprefix-$version
+    mkdir -p "$(dirname "$WINEPREFIX")" "$(dirname "$cached")"
     (
         # Tests started in parallel wait here for the one that creates the prefix.
         flock 9
         [ -f "$WINEPREFIX/$wine_ready_mark" ] && exit 0
-        echo "wine: creating the prefix $WINEPREFIX" >&2
         rm -rf "$WINEPREFIX"
+        if [ -f "$cached/$wine_ready_mark" ]; then
+            cp -a "$cached" "$WINEPREFIX" && exit 0
+            rm -rf "$WINEPREFIX"
+        fi
+        echo "wine: creating the prefix $WINEPREFIX" >&2
         wineboot --init >/dev/null 2>&1 || exit 1
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 &&
             wine reg add 'HKCU\Software\Wine\Direct3D' /v renderer /d no3d /f >/dev/null 2>&1 &&
@@ -51,6 +60,9 @@ wine_prefix_setup()
         wineserver -w
         grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" || { echo "wine: setting up $WINEPREFIX failed" >&2; exit 1; }
         touch "$WINEPREFIX/$wine_ready_mark"
+        # Kept for the next checkout; copied whole, so a half-made copy is never marked ready.
+        rm -rf "$cached.tmp" && cp -a "$WINEPREFIX" "$cached.tmp" && rm -rf "$cached" && mv "$cached.tmp" "$cached"
+        exit 0
     ) 9>"$WINEPREFIX.lock"
 }
 

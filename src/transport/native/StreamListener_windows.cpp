@@ -2,6 +2,7 @@
 #include "transport/native/Winsock_windows.h"
 
 #include <atomic>
+#include <initializer_list>
 
 namespace lyrlink
 {
@@ -12,19 +13,63 @@ namespace
 class WindowsStreamConnection final : public StreamConnection
 {
 public:
-    explicit WindowsStreamConnection (SOCKET s) : m_socket (s) {}
-    ~WindowsStreamConnection() override { ::closesocket (m_socket); }
+    explicit WindowsStreamConnection (SOCKET s) : m_socket (s)
+    {
+        // A blocked recv is not reliably ended by shutdown from another thread (Wine leaves it
+        // waiting), so reads wait for one of two events, bytes (or the end) or shutdown(), and
+        // then read without blocking. The event selection makes the socket non-blocking.
+        m_data = ::WSACreateEvent();
+        m_wake = ::WSACreateEvent();
+        if (m_data != WSA_INVALID_EVENT)
+            (void) ::WSAEventSelect (m_socket, m_data, FD_READ | FD_CLOSE);
+    }
+
+    ~WindowsStreamConnection() override
+    {
+        ::closesocket (m_socket);
+        for (auto e : { m_data, m_wake })
+            if (e != WSA_INVALID_EVENT)
+                ::WSACloseEvent (e);
+    }
 
     int read (uint8_t* buffer, size_t capacity) override
     {
-        const int received = ::recv (m_socket, reinterpret_cast<char*> (buffer), static_cast<int> (capacity), 0);
-        return received == SOCKET_ERROR ? -1 : received;
+        if (m_data == WSA_INVALID_EVENT || m_wake == WSA_INVALID_EVENT)
+            return -1;
+        for (;;)
+        {
+            if (m_shutdown.load())
+                return 0;
+            const int received = ::recv (m_socket, reinterpret_cast<char*> (buffer), static_cast<int> (capacity), 0);
+            if (received != SOCKET_ERROR)
+                return received;
+            if (::WSAGetLastError() != WSAEWOULDBLOCK)
+                return -1;
+            const WSAEVENT events[2] { m_wake, m_data };
+            const DWORD woken = ::WSAWaitForMultipleEvents (2, events, FALSE, WSA_INFINITE, FALSE);
+            if (woken == WSA_WAIT_EVENT_0)
+                return 0;
+            if (woken != WSA_WAIT_EVENT_0 + 1)
+                return -1;
+            // Resets the event; the next recv records FD_READ again while bytes remain.
+            WSANETWORKEVENTS what {};
+            (void) ::WSAEnumNetworkEvents (m_socket, m_data, &what);
+        }
     }
 
-    void shutdown() override { ::shutdown (m_socket, SD_BOTH); }
+    void shutdown() override
+    {
+        m_shutdown = true;
+        ::shutdown (m_socket, SD_BOTH);
+        if (m_wake != WSA_INVALID_EVENT)
+            ::WSASetEvent (m_wake);
+    }
 
 private:
     const SOCKET m_socket;
+    WSAEVENT m_data = WSA_INVALID_EVENT;  // FD_READ and FD_CLOSE of the connection
+    WSAEVENT m_wake = WSA_INVALID_EVENT;  // set by shutdown()
+    std::atomic<bool> m_shutdown { false };
 };
 
 class WindowsStreamListener final : public StreamListener
@@ -110,11 +155,9 @@ public:
         const SOCKET c = ::accept (m_socket.load(), nullptr, nullptr);
         if (c == INVALID_SOCKET)
             return nullptr;
-        // An accepted socket inherits the listener's event selection, which also makes it
-        // non-blocking; connections are read with blocking reads.
+        // An accepted socket inherits the listener's event selection; the connection makes its
+        // own.
         (void) ::WSAEventSelect (c, nullptr, 0);
-        u_long blocking = 0;
-        (void) ::ioctlsocket (c, FIONBIO, &blocking);
         return std::make_unique<WindowsStreamConnection> (c);
     }
 

@@ -20,8 +20,6 @@ using client::Status;
 namespace
 {
 
-std::string clientPipe (uint32_t pid) { return std::string (kPipeBaseName) + std::to_string (pid); }
-
 /** What a watched endpoint's sender is doing: set by the sending thread, read by the test. */
 struct WriteWatch
 {
