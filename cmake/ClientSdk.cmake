@@ -75,6 +75,7 @@ install(FILES ${CMAKE_BINARY_DIR}/sdk/LyrLinkClientConfig.cmake ${CMAKE_BINARY_D
 
 # pkg-config: relative to its own place, so that the tree can be moved (a staging root, a package).
 file(RELATIVE_PATH LYRLINK_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" LYRLINK_PC_TO_PREFIX "${LYRLINK_PC_TO_PREFIX}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/lyrlink-client.pc.in ${CMAKE_BINARY_DIR}/sdk/lyrlink-client.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/sdk/lyrlink-client.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 

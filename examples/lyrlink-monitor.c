@@ -6,6 +6,8 @@
         cc lyrlink-monitor.c $(pkg-config --cflags --libs lyrlink-client) -o lyrlink-monitor
     Usage: lyrlink-monitor [manager-program]   (default: the installed LyrLinkSysMgr)
 */
+#define _POSIX_C_SOURCE 200809L /* sigaction */
+
 #include <lyrlink/client.h>
 
 #include <errno.h>
