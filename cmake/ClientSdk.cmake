@@ -85,3 +85,12 @@ install(FILES ${CMAKE_SOURCE_DIR}/docs/client-protocol.md DESTINATION ${CMAKE_IN
 add_executable(lyrlink-monitor ${CMAKE_SOURCE_DIR}/examples/lyrlink-monitor.c)
 target_link_libraries(lyrlink-monitor PRIVATE lyrlink_client_shared)
 set_target_properties(lyrlink-monitor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/examples)
+
+# What an application built outside the tree needs to link this build's libraries: the
+# sanitizer runtime when the tree is built with one (the SDK tests pass it to cc and CMake).
+set(LYRLINK_SDK_CONSUMER_FLAGS "")
+if(LYRLINK_SANITIZE)
+    set(LYRLINK_SDK_CONSUMER_FLAGS "-fsanitize=address,undefined")
+elseif(LYRLINK_TSAN)
+    set(LYRLINK_SDK_CONSUMER_FLAGS "-fsanitize=thread")
+endif()

@@ -132,8 +132,8 @@ TEST (ClientSdk, AnApplicationBuiltAgainstTheInstalledSdkFollowsTheManager)
     std::filesystem::create_directories (app);
     std::filesystem::copy_file (sourcePath ("examples/lyrlink-monitor.c"), app + "/lyrlink-monitor.c");
     ASSERT_EQ (sh ("cd " + app + " && export PKG_CONFIG_PATH=" + prefix + "/lib/pkgconfig" +
-                   " && cc -std=c99 -Wall -Wextra -Werror -pedantic lyrlink-monitor.c"
-                   " $(pkg-config --cflags --libs lyrlink-client) -o lyrlink-monitor" +
+                   " && cc -std=c99 -Wall -Wextra -Werror -pedantic " + LYRLINK_SDK_CONSUMER_FLAGS +
+                   " lyrlink-monitor.c $(pkg-config --cflags --libs lyrlink-client) -o lyrlink-monitor" +
                    quiet),
                0)
         << readFile (out);
@@ -152,7 +152,8 @@ TEST (ClientSdk, AnApplicationBuiltAgainstTheInstalledSdkFollowsTheManager)
            "int main (void)\n{\n    lyrlink_client* c = NULL;\n    const int rc = lyrlink_connect (NULL, &c);\n"
            "    printf (\"%s\\n\", lyrlink_strerror (rc));\n    return rc == LYRLINK_ERR_NO_MANAGER && c == NULL ? 0 : "
            "1;\n}\n";
-    ASSERT_EQ (sh ("cmake -S " + consumer + " -B " + consumer + "/build -DCMAKE_PREFIX_PATH=" + prefix + quiet +
+    ASSERT_EQ (sh ("cmake -S " + consumer + " -B " + consumer + "/build -DCMAKE_PREFIX_PATH=" + prefix
+                   + " '-DCMAKE_C_FLAGS=" + LYRLINK_SDK_CONSUMER_FLAGS + "'" + quiet +
                    " && cmake --build " + consumer + "/build" + quiet),
                0)
         << readFile (out);
