@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -513,8 +514,13 @@ TEST (ClientApi, WaitBlocksUpToItsLimitForTheNextNotification)
     expectSampleStatus (n.status);
 }
 
-TEST (ClientApi, NamesForNumbers)
+TEST (ClientApi, NamesForNumbersAndTheInstalledManager)
 {
+    // The program that on-demand start runs by default is the installed one, by absolute path.
+    const std::string installed = lyrlink_default_manager_path();
+    EXPECT_EQ (installed.front(), '/');
+    EXPECT_EQ (installed.substr (installed.size() - std::strlen ("/bin/LyrLinkSysMgr")), "/bin/LyrLinkSysMgr");
+
     EXPECT_STREQ (lyrlink_state_name (LYRLINK_STATE_RUN), "RUN");
     EXPECT_STREQ (lyrlink_state_name (300), "UNKNOWN");
     EXPECT_STREQ (lyrlink_interface_kind_name (LYRLINK_INTERFACE_WIRELESS), "wireless");

@@ -164,7 +164,9 @@ LYRLINK_API const char* lyrlink_default_manager_path (void);
 
 /** Becomes a full client: announces this process to the manager (its process id), opens the
     process's own pipe and permits link-up. With options NULL the defaults apply. On success
-    *client is a new handle to give to lyrlink_disconnect; on failure it is set to NULL. */
+    *client is a new handle to give to lyrlink_disconnect; on failure it is set to NULL. The
+    manager knows its clients by process id, so a process has one handle at a time: a second
+    connect while the first is connected is refused (LYRLINK_ERR_REFUSED). */
 LYRLINK_API int lyrlink_connect (const lyrlink_connect_options* options, lyrlink_client** client);
 
 /** Says goodbye to the manager and frees the handle (NULL is allowed). The manager ends when its
@@ -193,7 +195,9 @@ typedef void (*lyrlink_notification_callback) (const lyrlink_notification* notif
 /** Reads what has arrived without waiting and calls callback for each complete notification, in
     order; a message that has only partly arrived is kept for the next call. Returns the number
     of notifications handed over (0 when nothing complete was there), or a negative code when the
-    pipe ended (LYRLINK_ERR_CLOSED) or broke, after handing over everything complete before it. */
+    pipe ended (LYRLINK_ERR_CLOSED) or broke, after handing over everything complete before it.
+    The notification lives only for the call of callback, which may ask the manager (the queries
+    above) but must not disconnect the handle. */
 LYRLINK_API int lyrlink_dispatch (lyrlink_client* client, lyrlink_notification_callback callback, void* user_data);
 
 /** Waits at most timeout_ms for the next notification; LYRLINK_ERR_TIMEOUT when none came. */
