@@ -3,23 +3,15 @@
 // native/PipeClient_<system>.cpp.
 #include "client/LyrLinkClient.h"
 
-#include <chrono>
+#include "client/ClientClock.h"
+#include "client/ManagerLauncher.h"
+
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 namespace lyrlink::client
 {
-
-namespace
-{
-using Clock = std::chrono::steady_clock;
-
-int msLeft (Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int> (left) : 0;
-}
-} // namespace
 
 const char* describe (Status status) noexcept
 {
@@ -32,6 +24,8 @@ const char* describe (Status status) noexcept
         case Status::refused: return "refused by the manager";
         case Status::closed: return "the manager closed the pipe";
         case Status::ioError: return "input/output error";
+        case Status::startFailed: return "the manager could not be started";
+        case Status::startTimeout: return "the started manager did not open its pipe in time";
     }
     return "unknown";
 }
@@ -213,6 +207,57 @@ Status ManagerClient::disconnectProcess()
     if (s != Status::ok)
         return fail (s, "sending ProcessDisconnect");
     return Status::ok;
+}
+
+Status ManagerClient::ensureManager (const std::string& program, int timeoutMs)
+{
+    // Opening the master pipe and closing it again without a word costs the manager nothing: it
+    // reads the end of the stream and serves the next client.
+    PipeClient probe (m_options.scope);
+    auto s = probe.open (kPipeBaseName, m_options.timeoutMs);
+    probe.close();
+    if (s != Status::noManager)
+        return s == Status::ok ? Status::ok : fail (s, std::string ("opening pipe ") + kPipeBaseName);
+
+    uint32_t started = 0;
+    std::string why;
+    s = launchManagerProgram (program, started, why);
+    if (s != Status::ok)
+        return fail (s, "starting " + why);
+
+    // Whoever claims the name first is the manager. Another application may have started one
+    // at the same moment: the one that lost the race serves nobody and is stopped again.
+    const auto deadline = deadlineIn (timeoutMs);
+    for (;;)
+    {
+        // Looked at before the pipe, so that a manager that ended after claiming it is not taken
+        // for one that never started.
+        const bool alive = isProcessAlive (started);
+        PipeClient master (m_options.scope);
+        s = master.open (kPipeBaseName, msLeft (deadline));
+        if (s == Status::ok)
+        {
+            const auto holder = master.getServerProcessId();
+            master.close();
+            if (holder != started)
+                stopProcess (started, 2000);
+            return Status::ok;
+        }
+        if (s != Status::noManager && s != Status::timeout)
+        {
+            stopProcess (started, 2000);
+            return fail (s, std::string ("opening pipe ") + kPipeBaseName);
+        }
+        if (! alive)
+            return fail (Status::startFailed, program + " ended before it opened pipe " + kPipeBaseName);
+        if (msLeft (deadline) == 0)
+        {
+            stopProcess (started, 2000);
+            return fail (Status::startTimeout, program + " did not open pipe " + kPipeBaseName + " within "
+                                                   + std::to_string (timeoutMs) + " ms");
+        }
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
+    }
 }
 
 } // namespace lyrlink::client

@@ -24,7 +24,9 @@ enum class Status
     malformed,  // the bytes received are not a message of the manager's
     refused,    // the manager answered with result 0
     closed,     // the manager ended the connection
-    ioError     // any other failure of the socket
+    ioError,    // any other failure of the socket
+    startFailed,  // the manager program could not be run, or ended before it opened its pipe
+    startTimeout  // a started manager did not open its pipe in time
 };
 
 /** A short English description of a status. */
@@ -66,6 +68,20 @@ public:
     /** True when bytes (or the end of the stream) are waiting, after at most timeoutMs. */
     bool waitReadable (int timeoutMs);
 
+    /** What an application's event loop waits on for this connection: on Linux the socket's
+        descriptor, readable (POLLIN) while bytes or the end of the stream are waiting; kNoHandle
+        when not open. Only for waiting: reading stays with receive, which keeps a message that
+        has only partly arrived. A Windows version must hand out a handle that is signalled in the
+        same way (the event of an overlapped read, for instance). */
+    std::intptr_t getPollHandle() const noexcept { return m_handle; }
+
+    /** The process id of the server at the other end, that is of the process that claimed the
+        pipe's name; 0 when it cannot be told or the pipe is not open. (Native; on Windows the
+        pipe's server process id.) */
+    uint32_t getServerProcessId() const;
+
+    static constexpr std::intptr_t kNoHandle = -1;
+
 private:
     // The operating system's part (native/PipeClient_<system>.cpp).
 
@@ -75,8 +91,6 @@ private:
         for bytes, ok with count 0 at the end of the stream; closed when the manager reset the
         connection, timeout or ioError otherwise. */
     Status readSome (uint8_t* buffer, size_t capacity, size_t& count, int timeoutMs);
-
-    static constexpr std::intptr_t kNoHandle = -1;
 
     std::string m_scope;
     std::intptr_t m_handle = kNoHandle;  // the connection's descriptor or handle
@@ -112,8 +126,18 @@ public:
     /** Becomes a full client: ProcessConnect with pid on the master pipe (startSuspended asks the
         manager to start suspended), then its own pipe is opened and LinkPermit sent on it. */
     Status connectProcess (uint32_t pid, bool startSuspended = false);
-    /** The next notification on the own pipe, after at most timeoutMs. */
+    /** The next notification on the own pipe, after at most timeoutMs (0: only what has arrived;
+        a message that has only partly arrived stays for the next call). */
     Status nextNotification (ProcMsg& msg, int timeoutMs);
+    /** The own pipe, for an event loop to wait on (getPollHandle). */
+    const PipeClient& getOwnPipe() const noexcept { return m_own; }
+
+    /** Makes sure a manager holds the master pipe: when nobody does, starts program and waits at
+        most timeoutMs for a manager to claim it. Whoever claims the name first is the manager:
+        when another one wins the race, the one started here is stopped again. startFailed when
+        the program cannot be run or ends before any manager is there, startTimeout when none
+        came in time (the started program is then stopped). */
+    Status ensureManager (const std::string& program, int timeoutMs);
     /** ProcessDisconnect on the own pipe, which is then closed. The manager ends when no other
         client is left. */
     Status disconnectProcess();

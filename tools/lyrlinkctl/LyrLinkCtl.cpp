@@ -34,7 +34,9 @@ int exitFor (Status s)
         case Status::timeout: return CTL_TIMEOUT;
         case Status::malformed: return CTL_MALFORMED;
         case Status::closed:
-        case Status::ioError: return CTL_IO_ERROR;
+        case Status::ioError:
+        case Status::startFailed:
+        case Status::startTimeout: return CTL_IO_ERROR;
     }
     return CTL_IO_ERROR;
 }

@@ -2,6 +2,8 @@
 // address that the manager's endpoint listens on.
 #include "client/LyrLinkClient.h"
 
+#include "client/ClientClock.h"
+
 #include "ipc/native/PipeAddress_linux.h"
 
 #include <cerrno>
@@ -15,14 +17,6 @@ namespace lyrlink::client
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
-
-int msLeft (Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int> (left) : 0;
-}
-
 /** poll() on one descriptor until events or the deadline; -1 on failure, 0 on time-out. */
 int pollUntil (int fd, short events, Clock::time_point deadline)
 {
@@ -110,6 +104,19 @@ Status PipeClient::sendRaw (const void* data, size_t size, int timeoutMs)
             return Status::timeout;
     }
     return Status::ok;
+}
+
+uint32_t PipeClient::getServerProcessId() const
+{
+    // For a connected stream socket the kernel keeps the credentials that the listening process
+    // had when it called listen(): those of the process that claimed the name.
+    ucred credentials {};
+    socklen_t size = sizeof (credentials);
+    if (! isOpen()
+        || ::getsockopt (static_cast<int> (m_handle), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0
+        || credentials.pid <= 0)
+        return 0;
+    return static_cast<uint32_t> (credentials.pid);
 }
 
 bool PipeClient::waitForBytes (int timeoutMs)

@@ -1,6 +1,7 @@
 // The client's end of a pipe on Windows: the named pipe that the manager's endpoint serves,
 // opened for overlapped I/O so that every read and write has a time limit. A pipe whose one
 // instance serves another client is busy; opening waits for it within the time limit.
+#include "client/ClientClock.h"
 #include "client/LyrLinkClient.h"
 
 #include "ipc/native/PipeAddress_windows.h"
@@ -13,13 +14,8 @@ namespace lyrlink::client
 
 namespace
 {
-using Clock = std::chrono::steady_clock;
-
-DWORD msLeft (Clock::time_point deadline)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds> (deadline - Clock::now()).count();
-    return left > 0 ? static_cast<DWORD> (left) : 0;
-}
+/** What is left of deadline, as the wait functions take it. */
+DWORD msUntil (Clock::time_point deadline) { return static_cast<DWORD> (msLeft (deadline)); }
 
 HANDLE handleOf (std::intptr_t handle) { return reinterpret_cast<HANDLE> (handle); }
 
@@ -114,7 +110,7 @@ Status PipeClient::open (const std::string& name, int timeoutMs)
 
         // The one instance serves another client. WaitNamedPipe reads 0 as "the pipe's default
         // time", so a spent limit is answered here.
-        const DWORD left = msLeft (deadline);
+        const DWORD left = msUntil (deadline);
         if (left == 0)
             return Status::timeout;
         if (! ::WaitNamedPipeW (path.c_str(), left))
@@ -122,7 +118,7 @@ Status PipeClient::open (const std::string& name, int timeoutMs)
             const DWORD waitError = ::GetLastError();
             if (waitError == ERROR_FILE_NOT_FOUND)
                 return Status::noManager;
-            if (waitError == ERROR_SEM_TIMEOUT || msLeft (deadline) == 0)
+            if (waitError == ERROR_SEM_TIMEOUT || msUntil (deadline) == 0)
                 return Status::timeout;
         }
         // Free now, or gone again: another client may have taken it first.
@@ -144,7 +140,7 @@ Status PipeClient::sendRaw (const void* data, size_t size, int timeoutMs)
         DWORD error = 0;
         const auto outcome = transfer (
             pipe, [&] (OVERLAPPED& o) { return ::WriteFile (pipe, bytes + sent, piece, nullptr, &o); },
-            msLeft (deadline), written, error);
+            msUntil (deadline), written, error);
         sent += written;
         if (outcome == Io::timedOut)
             return sent == size ? Status::ok : Status::timeout;
@@ -152,6 +148,14 @@ Status PipeClient::sendRaw (const void* data, size_t size, int timeoutMs)
             return isEndOfStream (error) ? Status::closed : Status::ioError;
     }
     return Status::ok;
+}
+
+uint32_t PipeClient::getServerProcessId() const
+{
+    ULONG pid = 0;
+    if (m_handle == kNoHandle || ! ::GetNamedPipeServerProcessId (handleOf (m_handle), &pid))
+        return 0;
+    return static_cast<uint32_t> (pid);
 }
 
 bool PipeClient::waitForBytes (int timeoutMs)
@@ -186,7 +190,7 @@ Status PipeClient::readSome (uint8_t* buffer, size_t capacity, size_t& count, in
         DWORD got = 0;
         DWORD error = 0;
         const auto outcome = transfer (
-            pipe, [&] (OVERLAPPED& o) { return ::ReadFile (pipe, buffer, wanted, nullptr, &o); }, msLeft (deadline),
+            pipe, [&] (OVERLAPPED& o) { return ::ReadFile (pipe, buffer, wanted, nullptr, &o); }, msUntil (deadline),
             got, error);
         if (got > 0)
         {
@@ -201,7 +205,7 @@ Status PipeClient::readSome (uint8_t* buffer, size_t capacity, size_t& count, in
             return isEndOfStream (error) ? Status::ok : Status::ioError;
         }
         // A write of no bytes arrived: go on waiting.
-        if (msLeft (deadline) == 0)
+        if (msUntil (deadline) == 0)
             return Status::timeout;
     }
 }
