@@ -3,6 +3,7 @@
 #include "ipc/RealPipeHarness.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <future>
 #include <sstream>
@@ -58,8 +59,13 @@ TEST (LyrLinkCtl, StatusDevicesAndDevice)
 
     r = runCtl ({ "--json", "--scope", h.scope, "status" });
     EXPECT_EQ (r.code, CTL_OK);
-    EXPECT_EQ (r.out.rfind ("{\"state\":0,\"stateName\":\"IDLE\",\"id\":17,", 0), 0u) << r.out;
+    ASSERT_FALSE (r.out.empty());
     EXPECT_EQ (r.out.back(), '\n');
+    const auto status = nlohmann::ordered_json::parse (r.out);
+    EXPECT_EQ (status.at ("state"), 0) << r.out;
+    EXPECT_EQ (status.at ("stateName"), "IDLE");
+    EXPECT_EQ (status.at ("id"), 17);
+    EXPECT_EQ (status.begin().key(), "state") << "the fields keep their order";
 
     r = runCtl ({ "--scope", h.scope, "devices" });
     EXPECT_EQ (r.code, CTL_OK);
@@ -100,9 +106,20 @@ TEST (LyrLinkCtl, WatchPrintsNotificationsAndDisconnects)
     while (std::getline (lines, line))
         got.push_back (line);
     ASSERT_EQ (got.size(), 2u) << r.out;
-    const std::string pid = std::to_string (::getpid());
-    EXPECT_NE (got[0].find ("\"kind\":3,\"name\":\"LinkStatusChanged\",\"id\":17,\"pid\":" + pid), std::string::npos);
-    EXPECT_NE (got[1].find ("\"kind\":4,\"name\":\"DeviceChanged\",\"id\":4,\"pid\":" + pid), std::string::npos);
+    const struct
+    {
+        int kind;
+        const char* name;
+        int id;
+    } expected[] = { { 3, "LinkStatusChanged", 17 }, { 4, "DeviceChanged", 4 } };
+    for (size_t i = 0; i < 2; ++i)
+    {
+        const auto n = nlohmann::ordered_json::parse (got[i]);
+        EXPECT_EQ (n.at ("kind"), expected[i].kind) << got[i];
+        EXPECT_EQ (n.at ("name"), expected[i].name) << got[i];
+        EXPECT_EQ (n.at ("id"), expected[i].id) << got[i];
+        EXPECT_EQ (n.at ("pid"), ::getpid()) << got[i];
+    }
 
     // It left as a client does; being the only one, the manager ends.
     ASSERT_TRUE (h.waitForLog ("MainComponent::messageAnalize LyrLinkSysMgr END"));
