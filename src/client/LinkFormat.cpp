@@ -16,8 +16,8 @@ namespace
 
 bool carriesLinkStatus (int32_t kind)
 {
-    return kind == KIND_LINK_STATUS_CHANGED || kind == KIND_LINK_REJECTED || kind == KIND_AP_DEVICE_LINK_UP ||
-           kind == KIND_CONFIG_SEEN_WHILE_SUSPENDED;
+    return kind == KIND_LINK_STATUS_CHANGED || kind == KIND_LINK_REJECTED || kind == KIND_AP_DEVICE_LINK_UP
+        || kind == KIND_CONFIG_SEEN_WHILE_SUSPENDED;
 }
 
 } // namespace

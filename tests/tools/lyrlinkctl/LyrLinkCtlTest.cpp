@@ -67,6 +67,11 @@ TEST (LyrLinkCtl, StatusDevicesAndDevice)
     EXPECT_EQ (status.at ("id"), 17);
     EXPECT_EQ (status.begin().key(), "state") << "the fields keep their order";
 
+    // Options may follow the command as well.
+    r = runCtl ({ "status", "--scope", h.scope, "--json" });
+    EXPECT_EQ (r.code, CTL_OK) << r.err;
+    EXPECT_EQ (nlohmann::ordered_json::parse (r.out).at ("id"), 17) << r.out;
+
     r = runCtl ({ "--scope", h.scope, "devices" });
     EXPECT_EQ (r.code, CTL_OK);
     EXPECT_EQ (r.out, "no devices seen\n");
@@ -150,14 +155,42 @@ TEST (LyrLinkCtl, WatchStopsAfterCountAndSuspendResumeWork)
 TEST (LyrLinkCtl, BadCommandLinesAreUsageErrors)
 {
     const std::vector<std::vector<std::string>> bad = {
-        {}, { "frobnicate" }, { "device" }, { "device", "x" }, { "status", "extra" }, { "--timeout", "0", "status" },
-        { "--timeout" }, { "--colour", "status" },
+        {},
+        { "frobnicate" },
+        { "device" },
+        { "device", "x" },
+        { "status", "extra" },
+        { "--timeout", "0", "status" },
+        { "--timeout" },
+        { "--colour", "status" },
+        { "watch", "--count" },
+        { "watch", "--count", "-1" },
+        { "watch", "--count", "1x" },
+        { "--json=yes", "status" },
+        { "device", "4", "5" },
+        { "--suspended", "status" },
     };
     for (const auto& args : bad)
     {
         const auto r = runCtl (args);
         EXPECT_EQ (r.code, CTL_USAGE) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE (r.err.empty());
+    }
+    // The first line says what was wrong.
+    const std::pair<std::vector<std::string>, const char*> messages[] = {
+        { { "frobnicate" }, "lyrlinkctl: unknown command frobnicate\n" },
+        { { "--colour", "status" }, "lyrlinkctl: unknown option --colour\n" },
+        { { "status", "extra" }, "lyrlinkctl: wrong arguments for status\n" },
+        { { "device" }, "lyrlinkctl: wrong arguments for device\n" },
+        { { "--timeout" }, "lyrlinkctl: --timeout needs a value\n" },
+        { { "--timeout", "010x", "status" }, "lyrlinkctl: bad value for --timeout: 010x\n" },
+        { { "--json=yes", "status" }, "lyrlinkctl: --json takes no value\n" },
+        { { "device", "x" }, "lyrlinkctl: not a device id: x\n" },
+    };
+    for (const auto& [args, first] : messages)
+    {
+        const auto r = runCtl (args);
+        EXPECT_EQ (r.err.substr (0, r.err.find ('\n') + 1), first);
     }
     const auto help = runCtl ({ "--help" });
     EXPECT_EQ (help.code, CTL_OK);
