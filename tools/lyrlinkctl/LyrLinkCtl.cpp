@@ -122,6 +122,7 @@ std::string lyrlinkctlUsage()
            "  --json              machine-readable output (one object per line for watch)\n"
            "  --timeout MS        time limit for connecting and for each reply (default 5000)\n"
            "  --scope PREFIX      pipe name prefix (tests only)\n"
+           "  -h, --help          print this text\n"
            "exit status: 0 ok, 1 refused by the manager, 2 usage, 3 no manager running,\n"
            "  4 time-out, 5 malformed reply, 6 pipe closed or other I/O error\n";
 }

@@ -638,6 +638,7 @@ the start.
   --verbose         print the frames sent as well
   --no-stdin        do not read commands from standard input
   --port N          UDP port (default 50000)
+  -h, --help        print this text
 
 Events (also read from standard input, one a line, without the time):
   silent id=N|all          stop sending and answering      resume id=N|all   announce again
