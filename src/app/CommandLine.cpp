@@ -33,7 +33,7 @@ int handleManagerCommandLine (const std::vector<std::string>& args, std::ostream
     {
         app.parse (reversed);
     }
-    catch (const CLI::ParseError& e)
+    catch (const CLI::Error& e)
     {
         err << "LyrLinkSysMgr: " << e.what() << "\n(LyrLinkSysMgr --help shows the options)\n";
         return 2;

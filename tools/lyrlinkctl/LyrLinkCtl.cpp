@@ -55,7 +55,7 @@ bool parseNumber (const std::string& text, long min, long max, long& value)
 }
 
 /** The parser's message for an option without its value, in this program's words. */
-std::string describeParseError (const CLI::ParseError& e)
+std::string describeParseError (const CLI::Error& e)
 {
     const std::string what = e.what();
     const auto colon = what.find (':');
@@ -160,7 +160,7 @@ int runLyrlinkctl (const std::vector<std::string>& args, std::ostream& out, std:
     {
         app.parse (reversed);
     }
-    catch (const CLI::ParseError& e)
+    catch (const CLI::Error& e)
     {
         if (help)
         {

@@ -474,7 +474,7 @@ namespace
 {
 
 /** The parser's message for a flag with a value or an option without one, in this program's words. */
-std::string describeParseError (const CLI::ParseError& e)
+std::string describeParseError (const CLI::Error& e)
 {
     const std::string what = e.what();
     const auto colon = what.find (':');
@@ -520,7 +520,7 @@ CommandLineResult parseCommandLine (const std::vector<std::string>& args, SimCon
     {
         app.parse (reversed);
     }
-    catch (const CLI::ParseError& e)
+    catch (const CLI::Error& e)
     {
         if (help)
             return CommandLineResult::Help;
