@@ -80,7 +80,7 @@ done
 echo "package-test: the installed manager answers on its master pipe: $status"
 
 # The example against the installed SDK (the -dev package): compiled with pkg-config alone, the
-# paths of the .pc file moved into the scratch root, and run against the manager above.
+# .pc file's paths in the scratch root, and run against the manager above.
 build_example() {
     local pcdir example
     pcdir=$(find "$root/usr" -name 'lyrlink-client.pc' -printf '%h\n' | head -1 || true)
@@ -89,8 +89,12 @@ build_example() {
         echo "package-test: no client SDK in the packages yet: the example is not built"
         return 0
     fi
-    local flags
-    flags=$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs lyrlink-client) \
+    local flags sysroot=$root
+    # A .pc file whose prefix is relative to its own place finds the scratch root by itself.
+    if grep -q 'pcfiledir' "$pcdir/lyrlink-client.pc"; then
+        sysroot=
+    fi
+    flags=$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_SYSROOT_DIR=$sysroot pkg-config --cflags --libs lyrlink-client) \
         || fail "pkg-config lyrlink-client"
     # shellcheck disable=SC2086
     cc -o "$work/example" "$example" $flags || fail "the example does not build against the installed SDK"
