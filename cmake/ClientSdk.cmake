@@ -22,7 +22,7 @@ target_include_directories(lyrlink_client_objects PUBLIC
     $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src> $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src/client/include>)
 target_compile_definitions(lyrlink_client_objects PRIVATE LYRLINK_CLIENT_BUILD
     LYRLINK_DEFAULT_MANAGER_PATH="${LYRLINK_INSTALLED_MANAGER}")
-target_link_libraries(lyrlink_client_objects PUBLIC Threads::Threads)
+target_link_libraries(lyrlink_client_objects PUBLIC Threads::Threads PRIVATE nlohmann_json::nlohmann_json)
 if(WIN32)
     target_link_libraries(lyrlink_client_objects PUBLIC ws2_32)
 endif()
@@ -88,7 +88,6 @@ string(REGEX REPLACE "/$" "" LYRLINK_PC_TO_PREFIX "${LYRLINK_PC_TO_PREFIX}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/lyrlink-client.pc.in ${CMAKE_BINARY_DIR}/sdk/lyrlink-client.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/sdk/lyrlink-client.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
-install(FILES ${CMAKE_SOURCE_DIR}/docs/client-protocol.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 
 # The example application, built in the tree against the shared library as an application would.
 add_executable(lyrlink-monitor ${CMAKE_SOURCE_DIR}/examples/lyrlink-monitor.c)

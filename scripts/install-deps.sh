@@ -12,6 +12,10 @@ packages=(
     libxinerama-dev libxrandr-dev libxcursor-dev libxrender-dev
     # netlink: the network tables on Linux
     libnl-3-dev libnl-route-3-dev libnl-genl-3-dev
+    # the tools' command lines and JSON output (header-only)
+    libcli11-dev nlohmann-json3-dev
+    # the .deb packages: dependencies computed from the binaries (dpkg-shlibdeps)
+    dpkg-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
     # the fuzz targets: clang with its libFuzzer and sanitizer runtimes

@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/windows-deps-dir.sh
-packages=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev xz-utils googletest cmake ninja-build
+packages=(g++-mingw-w64-x86-64-posix libcli11-dev nlohmann-json3-dev wine wine64 dpkg-dev xz-utils googletest cmake ninja-build
           juce-modules-source file)
 sources=(zlib libpng1.6 libjpeg-turbo)
 

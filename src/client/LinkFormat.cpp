@@ -1,5 +1,7 @@
 #include "client/LinkFormat.h"
 
+#include "client/JsonBytes.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -43,8 +45,6 @@ std::string quoteEscaped (const std::string& raw, const char* escapeFormat)
     }
     return out + "\"";
 }
-
-std::string quoteJson (const std::string& raw) { return quoteEscaped (raw, "\\u%04x"); }
 
 const char* linkStateName (uint8_t state) noexcept
 {
@@ -131,21 +131,36 @@ std::string formatLinkStatusText (const LinkStatus& s)
     return o.str();
 }
 
-std::string formatLinkStatusJson (const LinkStatus& s)
+namespace
 {
-    std::ostringstream o;
-    o << "{\"state\":" << int (s.state) << ",\"stateName\":" << quoteJson (linkStateName (s.state))
-      << ",\"id\":" << int (s.id) << ",\"idClaimed\":" << int (s.idClaimed) << ",\"reqid\":" << int (s.reqid)
-      << ",\"type\":" << int (s.type) << ",\"ip\":" << quoteJson (formatIp (s.ip))
-      << ",\"mac\":" << quoteJson (formatMac (s.mac)) << ",\"netmask\":" << quoteJson (formatIp (s.netmask))
-      << ",\"linkif\":" << int (s.linkif) << ",\"interface\":" << quoteJson (interfaceKindName (s.linkif))
-      << ",\"devcount\":" << int (s.devcount) << ",\"bssid\":" << quoteJson (formatMac (s.bssid))
-      << ",\"apmode\":" << int (s.apmode) << ",\"apconnected\":" << int (s.apconnected)
-      << ",\"discoverycnt\":" << int (s.discoverycnt) << ",\"idcnt\":" << int (s.idcnt)
-      << ",\"inusecnt\":" << int (s.inusecnt) << ",\"compaticnt\":" << int (s.compaticnt)
-      << ",\"vtconnection\":" << getVtConnection (s) << "}";
-    return o.str();
+
+Json linkStatusJson (const LinkStatus& s)
+{
+    return Json { { "state", s.state },
+                  { "stateName", linkStateName (s.state) },
+                  { "id", s.id },
+                  { "idClaimed", s.idClaimed },
+                  { "reqid", s.reqid },
+                  { "type", s.type },
+                  { "ip", formatIp (s.ip) },
+                  { "mac", formatMac (s.mac) },
+                  { "netmask", formatIp (s.netmask) },
+                  { "linkif", s.linkif },
+                  { "interface", interfaceKindName (s.linkif) },
+                  { "devcount", s.devcount },
+                  { "bssid", formatMac (s.bssid) },
+                  { "apmode", s.apmode },
+                  { "apconnected", s.apconnected },
+                  { "discoverycnt", s.discoverycnt },
+                  { "idcnt", s.idcnt },
+                  { "inusecnt", s.inusecnt },
+                  { "compaticnt", s.compaticnt },
+                  { "vtconnection", getVtConnection (s) } };
 }
+
+} // namespace
+
+std::string formatLinkStatusJson (const LinkStatus& s) { return dumpJson (linkStatusJson (s)); }
 
 std::string formatDeviceText (int id, const DeviceEntry& d)
 {
@@ -159,22 +174,26 @@ std::string formatDeviceText (int id, const DeviceEntry& d)
     return o.str();
 }
 
-std::string formatDeviceJson (int id, const DeviceEntry& d)
+namespace
 {
-    std::ostringstream o;
-    o << "{\"id\":" << id << ",\"state\":" << int (d.state) << ",\"stateName\":" << quoteJson (deviceStateName (d.state))
-      << ",\"type\":" << int (d.type) << ",\"ip\":" << quoteJson (formatIp (d.ip))
-      << ",\"mac\":" << quoteJson (formatMac (d.mac)) << ",\"cfg1\":" << int (d.cfg1) << ",\"cfg17\":" << int (d.cfg17)
-      << "}";
-    return o.str();
+
+Json deviceJson (int id, const DeviceEntry& d)
+{
+    return Json { { "id", id },       { "state", d.state },      { "stateName", deviceStateName (d.state) },
+                  { "type", d.type }, { "ip", formatIp (d.ip) }, { "mac", formatMac (d.mac) },
+                  { "cfg1", d.cfg1 }, { "cfg17", d.cfg17 } };
 }
+
+} // namespace
+
+std::string formatDeviceJson (int id, const DeviceEntry& d) { return dumpJson (deviceJson (id, d)); }
 
 std::string formatDeviceTableText (const PeerTable& table)
 {
     std::string out;
     char line[128];
-    std::snprintf (line, sizeof (line), "%3s  %-8s %4s  %-15s  %-17s  %4s %5s\n", "ID", "STATE", "TYPE", "ADDRESS", "MAC",
-                   "CFG1", "CFG17");
+    std::snprintf (line, sizeof (line), "%3s  %-8s %4s  %-15s  %-17s  %4s %5s\n", "ID", "STATE", "TYPE", "ADDRESS",
+                   "MAC", "CFG1", "CFG17");
     out += line;
     int shown = 0;
     for (int id = 1; id <= kMaxDeviceId; ++id)
@@ -194,19 +213,14 @@ std::string formatDeviceTableText (const PeerTable& table)
 
 std::string formatDeviceTableJson (const PeerTable& table)
 {
-    std::string out = "{\"devices\":[";
-    bool first = true;
+    auto devices = Json::array();
     for (int id = 1; id <= kMaxDeviceId; ++id)
     {
         const auto& d = table[static_cast<size_t> (id - 1)];
-        if (d.state == DEVICE_NEVER_USED)
-            continue;
-        if (! first)
-            out += ",";
-        out += formatDeviceJson (id, d);
-        first = false;
+        if (d.state != DEVICE_NEVER_USED)
+            devices.push_back (deviceJson (id, d));
     }
-    return out + "]}";
+    return dumpJson (Json { { "devices", std::move (devices) } });
 }
 
 std::string formatNotificationText (const std::string& timeText, const ProcMsg& msg)
@@ -234,15 +248,17 @@ std::string formatNotificationText (const std::string& timeText, const ProcMsg& 
 std::string formatNotificationJson (const std::string& timeText, const ProcMsg& msg)
 {
     const auto f = decodeProcMsg (msg);
-    std::ostringstream o;
-    o << "{\"time\":" << quoteJson (timeText) << ",\"kind\":" << f.kind << ",\"name\":" << quoteJson (notificationName (f.kind))
-      << ",\"id\":" << f.id << ",\"pid\":" << f.pid << ",\"result\":" << f.result;
+    Json j { { "time", jsonBytes (timeText) },
+             { "kind", f.kind },
+             { "name", notificationName (f.kind) },
+             { "id", f.id },
+             { "pid", f.pid },
+             { "result", f.result } };
     if (carriesLinkStatus (f.kind))
-        o << ",\"status\":" << formatLinkStatusJson (recordOf<LinkStatus> (msg));
+        j["status"] = linkStatusJson (recordOf<LinkStatus> (msg));
     else if (f.kind == KIND_DEVICE_CHANGED)
-        o << ",\"device\":" << formatDeviceJson (f.id, recordOf<DeviceEntry> (msg));
-    o << "}";
-    return o.str();
+        j["device"] = deviceJson (f.id, recordOf<DeviceEntry> (msg));
+    return dumpJson (j);
 }
 
 std::string localTimeStamp()

@@ -1,6 +1,6 @@
 // Readable and machine-readable renderings of what the manager reports: the link status, device
 // entries, the device table and notifications. Text is for people (aligned, names for numbers);
-// JSON is one object without line breaks, fields in a fixed order.
+// JSON is one object without line breaks, fields in a fixed order, printable ASCII only.
 #pragma once
 
 #include "ipc/ProcMsg.h"
@@ -27,8 +27,6 @@ std::string formatIp (const uint8_t* ip);
 /** raw in double quotes, with quotes and backslashes behind a backslash and every byte outside
     printable ASCII written with escapeFormat (one printf conversion of the byte, "\\x%02x"). */
 std::string quoteEscaped (const std::string& raw, const char* escapeFormat);
-/** A JSON string literal; bytes outside printable ASCII become \u00XX, so the output is ASCII. */
-std::string quoteJson (const std::string& raw);
 
 /** Several lines, one field each, ending in a line break. */
 std::string formatLinkStatusText (const LinkStatus& status);

@@ -1,12 +1,54 @@
 #include "client/LinkFormat.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace lyrlink;
 using namespace lyrlink::client;
 
 namespace
 {
+
+// Parsed output compares field by field; ordered objects compare their fields' order as well.
+using Json = nlohmann::ordered_json;
+
+/** One JSON object on one line of printable ASCII, parsed. */
+Json parseLine (const std::string& text)
+{
+    for (const char c : text)
+        EXPECT_TRUE (c >= 0x20 && c < 0x7f) << "one line of printable ASCII: " << text;
+    return Json::parse (text);
+}
+
+Json runningStatusJson()
+{
+    return Json { { "state", 8 },
+                  { "stateName", "RUN" },
+                  { "id", 18 },
+                  { "idClaimed", 1 },
+                  { "reqid", 18 },
+                  { "type", 4 },
+                  { "ip", "192.168.1.10" },
+                  { "mac", "02:00:ab:00:00:0a" },
+                  { "netmask", "255.255.255.0" },
+                  { "linkif", 1 },
+                  { "interface", "wired" },
+                  { "devcount", 2 },
+                  { "bssid", "00:00:00:00:00:00" },
+                  { "apmode", 0 },
+                  { "apconnected", 0 },
+                  { "discoverycnt", 3 },
+                  { "idcnt", 36 },
+                  { "inusecnt", 1 },
+                  { "compaticnt", 0 },
+                  { "vtconnection", 1 } };
+}
+
+Json playerJson (int id, int state, const char* stateName, const char* ip, const char* mac)
+{
+    return Json { { "id", id },  { "state", state }, { "stateName", stateName }, { "type", 1 },
+                  { "ip", ip },  { "mac", mac },     { "cfg1", 1 },              { "cfg17", 8 } };
+}
 
 LinkStatus runningStatus()
 {
@@ -76,18 +118,14 @@ TEST (LinkFormat, LinkStatusAsTextAndJson)
                                          "AP mode        0, AP connected 0\n"
                                          "negotiation    discovery 3, id 36, in use 1, compati 0\n"
                                          "ids in use     0x00000001\n");
-    EXPECT_EQ (formatLinkStatusJson (s),
-               "{\"state\":8,\"stateName\":\"RUN\",\"id\":18,\"idClaimed\":1,\"reqid\":18,\"type\":4,"
-               "\"ip\":\"192.168.1.10\",\"mac\":\"02:00:ab:00:00:0a\",\"netmask\":\"255.255.255.0\",\"linkif\":1,"
-               "\"interface\":\"wired\",\"devcount\":2,\"bssid\":\"00:00:00:00:00:00\",\"apmode\":0,\"apconnected\":0,"
-               "\"discoverycnt\":3,\"idcnt\":36,\"inusecnt\":1,\"compaticnt\":0,\"vtconnection\":1}");
+    EXPECT_EQ (parseLine (formatLinkStatusJson (s)), runningStatusJson());
 }
 
 TEST (LinkFormat, DeviceTableListsPresentAndRemovedEntriesOnly)
 {
     PeerTable table {};
     EXPECT_EQ (formatDeviceTableText (table), "no devices seen\n");
-    EXPECT_EQ (formatDeviceTableJson (table), "{\"devices\":[]}");
+    EXPECT_EQ (parseLine (formatDeviceTableJson (table)), (Json { { "devices", Json::array() } }));
 
     table[2] = player (20);
     table[10] = player (31);
@@ -95,10 +133,9 @@ TEST (LinkFormat, DeviceTableListsPresentAndRemovedEntriesOnly)
     EXPECT_EQ (formatDeviceTableText (table), " ID  STATE    TYPE  ADDRESS          MAC                CFG1 CFG17\n"
                                               "  3  present     1  192.168.1.20     02:00:00:00:00:14     1     8\n"
                                               " 11  removed     1  192.168.1.31     02:00:00:00:00:1f     1     8\n");
-    EXPECT_EQ (formatDeviceTableJson (table),
-               "{\"devices\":[{\"id\":3,\"state\":1,\"stateName\":\"present\",\"type\":1,\"ip\":\"192.168.1.20\","
-               "\"mac\":\"02:00:00:00:00:14\",\"cfg1\":1,\"cfg17\":8},{\"id\":11,\"state\":2,\"stateName\":\"removed\","
-               "\"type\":1,\"ip\":\"192.168.1.31\",\"mac\":\"02:00:00:00:00:1f\",\"cfg1\":1,\"cfg17\":8}]}");
+    EXPECT_EQ (parseLine (formatDeviceTableJson (table)),
+               (Json { { "devices", Json::array ({ playerJson (3, 1, "present", "192.168.1.20", "02:00:00:00:00:14"),
+                                      playerJson (11, 2, "removed", "192.168.1.31", "02:00:00:00:00:1f") }) } }));
     EXPECT_EQ (formatDeviceText (5, DeviceEntry {}), "device 5: never seen\n");
 }
 
@@ -115,16 +152,28 @@ TEST (LinkFormat, NotificationsAreOneLineEach)
     d.state = DEVICE_REMOVED;
     std::memcpy (device.data, &d, sizeof (d));
     EXPECT_EQ (formatNotificationText ("T", device), "T  DeviceChanged id 3: removed, type 1, 192.168.1.20, 02:00:00:00:00:14");
-    EXPECT_EQ (formatNotificationJson ("T", device),
-               "{\"time\":\"T\",\"kind\":4,\"name\":\"DeviceChanged\",\"id\":3,\"pid\":77,\"result\":1,\"device\":"
-               "{\"id\":3,\"state\":2,\"stateName\":\"removed\",\"type\":1,\"ip\":\"192.168.1.20\","
-               "\"mac\":\"02:00:00:00:00:14\",\"cfg1\":1,\"cfg17\":8}}");
+    EXPECT_EQ (parseLine (formatNotificationJson ("T", device)),
+               (Json { { "time", "T" },
+                       { "kind", 4 },
+                       { "name", "DeviceChanged" },
+                       { "id", 3 },
+                       { "pid", 77 },
+                       { "result", 1 },
+                       { "device", playerJson (3, 2, "removed", "192.168.1.20", "02:00:00:00:00:14") } }));
 
     const auto other = makeProcMsg (40, 77, 9, 1);
     EXPECT_EQ (formatNotificationText ("T", other), "T  kind 40 id 9");
     const auto json = formatNotificationJson ("T", status);
     EXPECT_EQ (json.find ('\n'), std::string::npos);
-    EXPECT_EQ (json.rfind ("{\"time\":\"T\",\"kind\":3,\"name\":\"LinkStatusChanged\",\"id\":18,\"pid\":77,\"result\":1,\"status\":{", 0), 0u);
+    EXPECT_EQ (parseLine (json), (Json { { "time", "T" },
+                                         { "kind", 3 },
+                                         { "name", "LinkStatusChanged" },
+                                         { "id", 18 },
+                                         { "pid", 77 },
+                                         { "result", 1 },
+                                         { "status", runningStatusJson() } }));
+    EXPECT_EQ (parseLine (formatNotificationJson ("T", other)),
+               (Json { { "time", "T" }, { "kind", 40 }, { "name", "" }, { "id", 9 }, { "pid", 77 }, { "result", 1 } }));
 }
 
 TEST (LinkFormat, TimeStampsHaveMilliseconds)

@@ -4,6 +4,8 @@
 #include "link/FrameFormat.h"
 #include "support/TestFrames.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
@@ -265,69 +267,31 @@ long long SimLine::number (const std::string& key, long long fallback) const
 
 bool parseSimLine (const std::string& text, SimLine& line)
 {
-    size_t i = 0;
-    const auto skipBlanks = [&] {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-            ++i;
-    };
-    const auto readString = [&] (std::string& out) {
-        if (i >= text.size() || text[i] != '"')
-            return false;
-        ++i;
-        while (i < text.size() && text[i] != '"')
-        {
-            if (text[i] == '\\' && i + 1 < text.size())
-            {
-                const char e = text[++i];
-                if (e == 'u' && i + 4 < text.size())
-                {
-                    out.push_back (static_cast<char> (std::strtol (text.substr (i + 1, 4).c_str(), nullptr, 16)));
-                    i += 4;
-                }
-                else
-                    out.push_back (e == 'n' ? '\n' : e == 't' ? '\t' : e);
-                ++i;
-                continue;
-            }
-            out.push_back (text[i++]);
-        }
-        if (i >= text.size())
-            return false;
-        ++i;
-        return true;
-    };
-
     line.fields.clear();
-    skipBlanks();
-    if (i >= text.size() || text[i++] != '{')
+    const auto object = nlohmann::json::parse (text, nullptr, false);
+    if (! object.is_object())
         return false;
-    for (;;)
+    for (const auto& [key, value] : object.items())
     {
-        skipBlanks();
-        if (i < text.size() && text[i] == '}')
-            return true;
-        std::string key, value;
-        if (! readString (key))
-            return false;
-        skipBlanks();
-        if (i >= text.size() || text[i++] != ':')
-            return false;
-        skipBlanks();
-        if (i < text.size() && text[i] == '"')
+        if (! value.is_string())
         {
-            if (! readString (value))
-                return false;
+            line.fields[key] = value.dump();
+            continue;
         }
-        else
+        // The simulator writes each raw byte as the code point of the same value: back to bytes.
+        const auto& utf8 = value.get_ref<const std::string&>();
+        std::string bytes;
+        for (size_t i = 0; i < utf8.size(); ++i)
         {
-            while (i < text.size() && text[i] != ',' && text[i] != '}')
-                value.push_back (text[i++]);
+            const auto c = static_cast<unsigned char> (utf8[i]);
+            if (c >= 0x80 && i + 1 < utf8.size())
+                bytes += static_cast<char> (((c & 0x03) << 6) | (static_cast<unsigned char> (utf8[++i]) & 0x3f));
+            else
+                bytes += static_cast<char> (c);
         }
-        line.fields[key] = value;
-        skipBlanks();
-        if (i < text.size() && text[i] == ',')
-            ++i;
+        line.fields[key] = bytes;
     }
+    return true;
 }
 
 Simulator::Simulator (const std::string& netns, const std::vector<std::string>& args)

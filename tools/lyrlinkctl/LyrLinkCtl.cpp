@@ -3,6 +3,10 @@
 #include "client/LinkFormat.h"
 #include "client/LyrLinkClient.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <charconv>
 
 namespace lyrlinkctl
 {
@@ -21,7 +25,6 @@ struct CtlOptions
     bool startSuspended = false;
     long count = -1;  // watch: stop after this many notifications; -1 for no limit
     ClientOptions client;
-    std::vector<std::string> words;
 };
 
 int exitFor (Status s)
@@ -41,19 +44,29 @@ int exitFor (Status s)
     return CTL_IO_ERROR;
 }
 
-/** A whole decimal number in [min, max]. */
+/** A whole decimal number in [min, max]: digits with an optional minus sign, nothing else. */
 bool parseNumber (const std::string& text, long min, long max, long& value)
 {
-    if (text.empty() || text.size() > 12)
+    long v = 0;
+    const auto end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars (text.data(), end, v);
+    if (ec != std::errc() || ptr != end || v < min || v > max)
         return false;
-    size_t i = text[0] == '-' ? 1 : 0;
-    if (i == text.size())
-        return false;
-    for (size_t j = i; j < text.size(); ++j)
-        if (text[j] < '0' || text[j] > '9')
-            return false;
-    value = std::stol (text);
-    return value >= min && value <= max;
+    value = v;
+    return true;
+}
+
+/** The parser's message for an option without its value, in this program's words. */
+std::string describeParseError (const CLI::Error& e)
+{
+    const std::string what = e.what();
+    const auto colon = what.find (':');
+    if (dynamic_cast<const CLI::ArgumentMismatch*> (&e) != nullptr && colon != std::string::npos
+        && what.find ("required", colon) != std::string::npos)
+        return what.substr (0, colon) + " needs a value";
+    if (what.find ("disallowed flag override") != std::string::npos)
+        return "--" + what.substr (0, what.find (' ')) + " takes no value";
+    return what;
 }
 
 int failed (ManagerClient& client, Status s, std::ostream& err)
@@ -111,6 +124,7 @@ std::string lyrlinkctlUsage()
            "  --json              machine-readable output (one object per line for watch)\n"
            "  --timeout MS        time limit for connecting and for each reply (default 5000)\n"
            "  --scope PREFIX      pipe name prefix (tests only)\n"
+           "  -h, --help          print this text\n"
            "exit status: 0 ok, 1 refused by the manager, 2 usage, 3 no manager running,\n"
            "  4 time-out, 5 malformed reply, 6 pipe closed or other I/O error\n";
 }
@@ -119,63 +133,92 @@ int runLyrlinkctl (const std::vector<std::string>& args, std::ostream& out, std:
                    const std::atomic<bool>& stop)
 {
     CtlOptions o;
-    for (size_t i = 0; i < args.size(); ++i)
+    bool help = false;
+    std::string timeoutText, countText, deviceText;
+
+    // The usage text is this program's own (its layout and the exit statuses); the parser only
+    // reads the words. Options may follow the command, and words it does not know are left over
+    // for the messages below.
+    CLI::App app { "", "lyrlinkctl" };
+    app.set_help_flag();
+    app.allow_extras();
+    app.fallthrough();
+    // An option given twice keeps its last value.
+    app.option_defaults()->multi_option_policy (CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag ("-h,--help", help);
+    app.add_flag ("--json", o.json)->disable_flag_override();
+    app.add_option ("--timeout", timeoutText);
+    app.add_option ("--scope", o.client.scope);
+    for (const char* name : { "status", "devices", "suspend", "resume" })
+        app.add_subcommand (name);
+    app.add_subcommand ("device")->add_option ("N", deviceText);
+    auto* watchCommand = app.add_subcommand ("watch");
+    watchCommand->add_flag ("--suspended", o.startSuspended)->disable_flag_override();
+    watchCommand->add_option ("--count", countText);
+    app.require_subcommand (0, 1);
+
+    std::vector<std::string> reversed (args.rbegin(), args.rend());
+    try
     {
-        const auto& a = args[i];
-        long value = 0;
-        auto next = [&] () -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
-        if (a == "--json")
-            o.json = true;
-        else if (a == "--suspended")
-            o.startSuspended = true;
-        else if (a == "-h" || a == "--help")
+        app.parse (reversed);
+    }
+    catch (const CLI::Error& e)
+    {
+        if (help)
         {
             out << lyrlinkctlUsage();
             return CTL_OK;
         }
-        else if (a == "--timeout" || a == "--count" || a == "--scope")
-        {
-            const auto* v = next();
-            if (v == nullptr)
-            {
-                err << "lyrlinkctl: " << a << " needs a value\n" << lyrlinkctlUsage();
-                return CTL_USAGE;
-            }
-            if (a == "--scope")
-                o.client.scope = *v;
-            else if (! parseNumber (*v, a == "--timeout" ? 1 : 0, 3600000, value))
-            {
-                err << "lyrlinkctl: bad value for " << a << ": " << *v << "\n";
-                return CTL_USAGE;
-            }
-            else if (a == "--timeout")
-                o.client.timeoutMs = static_cast<int> (value);
-            else
-                o.count = value;
-        }
-        else if (a.size() > 1 && a[0] == '-' && a[1] == '-')
-        {
-            err << "lyrlinkctl: unknown option " << a << "\n" << lyrlinkctlUsage();
-            return CTL_USAGE;
-        }
-        else
-            o.words.push_back (a);
+        err << "lyrlinkctl: " << describeParseError (e) << "\n" << lyrlinkctlUsage();
+        return CTL_USAGE;
+    }
+    if (help)
+    {
+        out << lyrlinkctlUsage();
+        return CTL_OK;
     }
 
-    if (o.words.empty())
+    const auto chosen = app.get_subcommands();
+    const std::string command = chosen.empty() ? std::string() : chosen.front()->get_name();
+    const auto extra = app.remaining (true);
+    const auto option =
+        std::find_if (extra.begin(), extra.end(), [] (const std::string& w) { return w.size() > 1 && w[0] == '-'; });
+    if (option != extra.end())
     {
+        err << "lyrlinkctl: unknown option " << *option << "\n" << lyrlinkctlUsage();
+        return CTL_USAGE;
+    }
+    if (command.empty())
+    {
+        if (! extra.empty())
+            err << "lyrlinkctl: unknown command " << extra.front() << "\n";
         err << lyrlinkctlUsage();
         return CTL_USAGE;
     }
-    const auto& command = o.words[0];
-    const size_t wanted = command == "device" ? 2 : 1;
-    const bool known = command == "status" || command == "devices" || command == "device" || command == "watch"
-                    || command == "suspend" || command == "resume";
-    if (! known || o.words.size() != wanted)
+    if (! extra.empty() || (command == "device" && deviceText.empty()))
     {
-        err << "lyrlinkctl: " << (known ? "wrong arguments for " + command : "unknown command " + command) << "\n"
-            << lyrlinkctlUsage();
+        err << "lyrlinkctl: wrong arguments for " << command << "\n" << lyrlinkctlUsage();
         return CTL_USAGE;
+    }
+
+    long value = 0;
+    if (app.count ("--timeout") > 0)
+    {
+        if (! parseNumber (timeoutText, 1, 3600000, value))
+        {
+            err << "lyrlinkctl: bad value for --timeout: " << timeoutText << "\n";
+            return CTL_USAGE;
+        }
+        o.client.timeoutMs = static_cast<int> (value);
+    }
+    if (watchCommand->count ("--count") > 0)
+    {
+        if (! parseNumber (countText, 0, 3600000, value))
+        {
+            err << "lyrlinkctl: bad value for --count: " << countText << "\n";
+            return CTL_USAGE;
+        }
+        o.count = value;
     }
 
     if (command == "watch")
@@ -198,9 +241,9 @@ int runLyrlinkctl (const std::vector<std::string>& args, std::ostream& out, std:
     else if (command == "device")
     {
         long id = 0;
-        if (! parseNumber (o.words[1], -2147483647L - 1, 2147483647L, id))
+        if (! parseNumber (deviceText, -2147483647L - 1, 2147483647L, id))
         {
-            err << "lyrlinkctl: not a device id: " << o.words[1] << "\n";
+            err << "lyrlinkctl: not a device id: " << deviceText << "\n";
             return CTL_USAGE;
         }
         DeviceEntry entry;

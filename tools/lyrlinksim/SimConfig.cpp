@@ -1,10 +1,12 @@
 #include "lyrlinksim/SimConfig.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cctype>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 namespace lyrlinksim
 {
@@ -62,16 +64,16 @@ bool splitArguments (const std::string& text, std::vector<Argument>& out, std::s
     return flush();
 }
 
-/** Decimal or 0x-prefixed hexadecimal, within [low, high]. */
+/** Decimal or 0x-prefixed hexadecimal, within [low, high]; nothing before or after the digits. */
 bool parseNumber (const std::string& text, unsigned long low, unsigned long high, unsigned long& value)
 {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || isBlank (text[0]))
-        return false;
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    char* end = nullptr;
-    errno = 0;
-    const auto v = std::strtoul (text.c_str(), &end, hex ? 16 : 10);
-    if (errno != 0 || end == text.c_str() || *end != 0 || v < low || v > high)
+    const char* begin = text.data() + (hex ? 2 : 0);
+    const char* end = text.data() + text.size();
+    // from_chars takes a minus sign for signed types only, and neither a plus sign nor blanks.
+    unsigned long v = 0;
+    const auto [ptr, ec] = std::from_chars (begin, end, v, hex ? 16 : 10);
+    if (begin == end || ec != std::errc() || ptr != end || v < low || v > high)
         return false;
     value = v;
     return true;
@@ -351,7 +353,12 @@ bool parseDuration (const std::string& input, int64_t& milliseconds)
     else
         return false;
 
-    const double v = std::strtod (number.c_str(), nullptr) * scale;
+    double parsed = 0;
+    const auto end = number.data() + number.size();
+    const auto [ptr, ec] = std::from_chars (number.data(), end, parsed, std::chars_format::fixed);
+    if (ec != std::errc() || ptr != end)
+        return false;
+    const double v = parsed * scale;
     if (! std::isfinite (v) || v > 1e12)
         return false;
     milliseconds = static_cast<int64_t> (std::llround (v));
@@ -360,30 +367,12 @@ bool parseDuration (const std::string& input, int64_t& milliseconds)
 
 bool parseIpv4 (const std::string& text, Ipv4& address)
 {
-    uint8_t o[4];
-    size_t pos = 0;
-    for (int i = 0; i < 4; ++i)
-    {
-        size_t end = pos;
-        while (end < text.size() && std::isdigit (static_cast<unsigned char> (text[end])))
-            ++end;
-        if (end == pos || end - pos > 3)
-            return false;
-        const int v = std::atoi (text.substr (pos, end - pos).c_str());
-        if (v > 255)
-            return false;
-        o[i] = static_cast<uint8_t> (v);
-        if (i < 3)
-        {
-            if (end >= text.size() || text[end] != '.')
-                return false;
-            ++end;
-        }
-        pos = end;
-    }
-    if (pos != text.size())
+    // Four decimal octets and nothing else: inet_pton refuses leading zeros ("010.1.1.1", which
+    // inet_aton would read as octal) and the short forms ("10.1").
+    in_addr parsed {};
+    if (text.find ('\0') != std::string::npos || ::inet_pton (AF_INET, text.c_str(), &parsed) != 1)
         return false;
-    address = ipv4FromOctets (o);
+    address = ipv4FromOctets (reinterpret_cast<const uint8_t*> (&parsed.s_addr));
     return true;
 }
 
@@ -481,105 +470,115 @@ Ipv4 SimConfig::broadcastFor (const DeviceIdentity& device) const
     return broadcast ? *broadcast : (device.ip | ~netmask);
 }
 
+namespace
+{
+
+/** The parser's message for a flag with a value or an option without one, in this program's words. */
+std::string describeParseError (const CLI::Error& e)
+{
+    const std::string what = e.what();
+    const auto colon = what.find (':');
+    if (dynamic_cast<const CLI::ArgumentMismatch*> (&e) != nullptr && colon != std::string::npos
+        && what.find ("required", colon) != std::string::npos)
+        return what.substr (0, colon) + " needs a value";
+    if (what.find ("disallowed flag override") != std::string::npos)
+        return "--" + what.substr (0, what.find (' ')) + " takes no value";
+    return what;
+}
+
+} // namespace
+
 CommandLineResult parseCommandLine (const std::vector<std::string>& args, SimConfig& config, std::string& error)
 {
     SimConfig c;
-    for (size_t i = 0; i < args.size(); ++i)
+    bool help = false, noJoin = false, noStdin = false;
+    std::vector<std::string> devices, events;
+    std::string netmask, broadcast, duration, port;
+
+    // The usage text is this program's own; the parser only reads the words. Devices and events
+    // are read with their own mini-language below, each option value as one word.
+    CLI::App app { "", "lyrlinksim" };
+    app.set_help_flag();
+    app.allow_extras();
+    // An option given twice keeps its last value.
+    app.option_defaults()->multi_option_policy (CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag ("-h,--help", help);
+    for (auto [name, flag] : { std::pair { "--json", &c.json }, std::pair { "--verbose", &c.verbose },
+                               std::pair { "--no-join", &noJoin }, std::pair { "--no-stdin", &noStdin } })
+        app.add_flag (name, *flag)->disable_flag_override();
+    for (auto [name, values] : { std::pair { "--device", &devices }, std::pair { "--at", &events } })
+        app.add_option (name, *values)
+            ->expected (1)
+            ->allow_extra_args (false)
+            ->multi_option_policy (CLI::MultiOptionPolicy::TakeAll);
+    for (auto [name, value] : { std::pair { "--netmask", &netmask }, std::pair { "--broadcast", &broadcast },
+                                std::pair { "--duration", &duration }, std::pair { "--port", &port } })
+        app.add_option (name, *value);
+
+    std::vector<std::string> reversed (args.rbegin(), args.rend());
+    try
     {
-        std::string option = args[i], value;
-        bool hasInlineValue = false;
-        const auto eq = option.find ('=');
-        if (option.rfind ("--", 0) == 0 && eq != std::string::npos)
-        {
-            value = option.substr (eq + 1);
-            option = option.substr (0, eq);
-            hasInlineValue = true;
-        }
-        const auto takeValue = [&]() {
-            if (hasInlineValue)
-                return true;
-            if (i + 1 >= args.size())
-            {
-                error = option + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        const auto badValue = [&]() {
-            if (error.empty())
-                error = "bad value for " + option + ": \"" + value + "\"";
-            return CommandLineResult::Error;
-        };
-
-        if (option == "-h" || option == "--help")
+        app.parse (reversed);
+    }
+    catch (const CLI::Error& e)
+    {
+        if (help)
             return CommandLineResult::Help;
-        if (option == "--json" || option == "--verbose" || option == "--no-join" || option == "--no-stdin")
-        {
-            if (hasInlineValue)
-            {
-                error = option + " takes no value";
-                return CommandLineResult::Error;
-            }
-            if (option == "--json")
-                c.json = true;
-            else if (option == "--verbose")
-                c.verbose = true;
-            else if (option == "--no-join")
-                c.join = false;
-            else
-                c.readStdin = false;
-            continue;
-        }
-        if (option != "--device" && option != "--at" && option != "--netmask" && option != "--broadcast"
-            && option != "--duration" && option != "--port")
-        {
-            error = "unknown option \"" + args[i] + "\"";
-            return CommandLineResult::Error;
-        }
-        if (! takeValue())
-            return CommandLineResult::Error;
+        error = describeParseError (e);
+        return CommandLineResult::Error;
+    }
+    if (help)
+        return CommandLineResult::Help;
+    if (const auto extra = app.remaining(); ! extra.empty())
+    {
+        error =
+            (extra.front().rfind ("-", 0) == 0 ? "unknown option \"" : "unexpected argument \"") + extra.front() + "\"";
+        return CommandLineResult::Error;
+    }
 
-        if (option == "--device")
-        {
-            DeviceIdentity d;
-            if (! parseDevice (value, d, error))
-                return badValue();
-            c.devices.push_back (std::move (d));
-        }
-        else if (option == "--at")
-        {
-            TimedEvent e;
-            if (! parseTimedEvent (value, e, error))
-                return badValue();
-            c.timeline.push_back (std::move (e));
-        }
-        else if (option == "--netmask")
-        {
-            if (! parseNetmask (value, c.netmask))
-                return badValue();
-        }
-        else if (option == "--broadcast")
-        {
-            Ipv4 b = 0;
-            if (! parseIpv4 (value, b))
-                return badValue();
-            c.broadcast = b;
-        }
-        else if (option == "--duration")
-        {
-            int64_t ms = 0;
-            if (! parseDuration (value, ms) || ms <= 0)
-                return badValue();
-            c.durationMs = ms;
-        }
-        else if (option == "--port")
-        {
-            unsigned long port = 0;
-            if (! parseNumber (value, 1, 65535, port))
-                return badValue();
-            c.port = static_cast<uint16_t> (port);
-        }
+    const auto bad = [&] (const char* option, const std::string& value) {
+        if (error.empty())
+            error = std::string ("bad value for ") + option + ": \"" + value + "\"";
+        return CommandLineResult::Error;
+    };
+    c.join = ! noJoin;
+    c.readStdin = ! noStdin;
+    for (const auto& text : devices)
+    {
+        DeviceIdentity d;
+        if (! parseDevice (text, d, error))
+            return bad ("--device", text);
+        c.devices.push_back (std::move (d));
+    }
+    for (const auto& text : events)
+    {
+        TimedEvent e;
+        if (! parseTimedEvent (text, e, error))
+            return bad ("--at", text);
+        c.timeline.push_back (std::move (e));
+    }
+    if (app.count ("--netmask") > 0 && ! parseNetmask (netmask, c.netmask))
+        return bad ("--netmask", netmask);
+    if (app.count ("--broadcast") > 0)
+    {
+        Ipv4 b = 0;
+        if (! parseIpv4 (broadcast, b))
+            return bad ("--broadcast", broadcast);
+        c.broadcast = b;
+    }
+    if (app.count ("--duration") > 0)
+    {
+        int64_t ms = 0;
+        if (! parseDuration (duration, ms) || ms <= 0)
+            return bad ("--duration", duration);
+        c.durationMs = ms;
+    }
+    if (app.count ("--port") > 0)
+    {
+        unsigned long value = 0;
+        if (! parseNumber (port, 1, 65535, value))
+            return bad ("--port", port);
+        c.port = static_cast<uint16_t> (value);
     }
 
     if (c.devices.empty())
@@ -639,6 +638,7 @@ the start.
   --verbose         print the frames sent as well
   --no-stdin        do not read commands from standard input
   --port N          UDP port (default 50000)
+  -h, --help        print this text
 
 Events (also read from standard input, one a line, without the time):
   silent id=N|all          stop sending and answering      resume id=N|all   announce again

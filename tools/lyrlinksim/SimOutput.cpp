@@ -1,5 +1,8 @@
 #include "lyrlinksim/SimOutput.h"
 
+#include "client/JsonBytes.h"
+
+#include <charconv>
 #include <cstdio>
 
 namespace lyrlinksim
@@ -7,6 +10,10 @@ namespace lyrlinksim
 
 namespace
 {
+
+using lyrlink::client::dumpJson;
+using lyrlink::client::Json;
+using lyrlink::client::jsonBytes;
 
 /** The first bytes of a datagram that is no frame, in hex. */
 constexpr size_t kHeadBytes = 16;
@@ -30,12 +37,21 @@ std::string timeColumn (int64_t timeMs)
     return text;
 }
 
+/** A field the frame description wrote as a decimal number; a JSON number again. */
+Json numberJson (const std::string& decimal)
+{
+    unsigned long value = 0;
+    const auto end = decimal.data() + decimal.size();
+    const auto [ptr, ec] = std::from_chars (decimal.data(), end, value);
+    return ec == std::errc() && ptr == end ? Json (value) : jsonBytes (decimal);
+}
+
 } // namespace
 
 std::string quoteText (const std::string& raw) { return lyrlink::client::quoteEscaped (raw, "\\x%02x"); }
 
-std::string formatFrameLine (int64_t timeMs, const char* direction, Ipv4 source, Ipv4 destination,
-                             ByteView datagram, bool json)
+std::string formatFrameLine (int64_t timeMs, const char* direction, Ipv4 source, Ipv4 destination, ByteView datagram,
+                             bool json)
 {
     const auto f = describeFrame (datagram);
     const auto src = lyrlink::formatIpv4 (source);
@@ -43,22 +59,26 @@ std::string formatFrameLine (int64_t timeMs, const char* direction, Ipv4 source,
 
     if (json)
     {
-        std::string s = "{\"t\":" + std::to_string (timeMs) + ",\"dir\":" + quoteJson (direction)
-                      + ",\"src\":" + quoteJson (src) + ",\"dst\":" + quoteJson (dst)
-                      + ",\"name\":" + quoteJson (f.name) + ",\"len\":" + std::to_string (f.length);
+        Json j { { "t", timeMs }, { "dir", jsonBytes (direction) }, { "src", src },
+                 { "dst", dst },  { "name", jsonBytes (f.name) },   { "len", f.length } };
         if (! f.isFrame)
-            return s + ",\"head\":" + quoteJson (hexHead (datagram)) + "}";
-        s += ",\"type\":" + std::to_string (f.type) + ",\"sub\":" + std::to_string (f.subType)
-           + ",\"model\":" + quoteJson (f.model) + ",\"minor\":" + std::to_string (f.minor);
+        {
+            j["head"] = hexHead (datagram);
+            return dumpJson (j);
+        }
+        j["type"] = f.type;
+        j["sub"] = f.subType;
+        j["model"] = jsonBytes (f.model);
+        j["minor"] = f.minor;
         if (f.isShort)
-            s += ",\"short\":true";
+            j["short"] = true;
         for (const auto& field : f.fields)
-            s += "," + quoteJson (field.key) + ":" + (field.isNumber ? field.value : quoteJson (field.value));
-        return s + "}";
+            j[field.key] = field.isNumber ? numberJson (field.value) : jsonBytes (field.value);
+        return dumpJson (j);
     }
 
-    std::string s = timeColumn (timeMs) + " " + direction + " " + src + " > " + dst + " " + f.name
-                  + " len=" + std::to_string (f.length);
+    std::string s = timeColumn (timeMs) + " " + direction + " " + src + " > " + dst + " " + f.name +
+                    " len=" + std::to_string (f.length);
     if (! f.isFrame)
         return s + " head=" + hexHead (datagram);
     s += " model=" + quoteText (f.model) + " minor=" + std::to_string (f.minor);
@@ -73,10 +93,10 @@ std::string formatEventLine (const EventOutcome& event, bool json)
 {
     if (json)
     {
-        std::string s = "{\"t\":" + std::to_string (event.atMs) + ",\"dir\":\"event\",\"event\":" + quoteJson (event.text);
+        Json j { { "t", event.atMs }, { "dir", "event" }, { "event", jsonBytes (event.text) } };
         if (! event.error.empty())
-            s += ",\"error\":" + quoteJson (event.error);
-        return s + "}";
+            j["error"] = jsonBytes (event.error);
+        return dumpJson (j);
     }
     std::string s = timeColumn (event.atMs) + " event " + event.text;
     if (! event.error.empty())
@@ -87,7 +107,7 @@ std::string formatEventLine (const EventOutcome& event, bool json)
 std::string formatNoteLine (int64_t timeMs, const std::string& text, bool json)
 {
     if (json)
-        return "{\"t\":" + std::to_string (timeMs) + ",\"dir\":\"info\",\"text\":" + quoteJson (text) + "}";
+        return dumpJson (Json { { "t", timeMs }, { "dir", "info" }, { "text", jsonBytes (text) } });
     return timeColumn (timeMs) + " info " + text;
 }
 

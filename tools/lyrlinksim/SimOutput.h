@@ -23,7 +23,4 @@ std::string formatNoteLine (int64_t timeMs, const std::string& text, bool json);
 /** Text with quotes, backslashes and every byte outside printable ASCII escaped, in quotes. */
 std::string quoteText (const std::string& raw);
 
-/** A JSON string literal, as the client library writes them. */
-using lyrlink::client::quoteJson;
-
 } // namespace lyrlinksim

@@ -3,6 +3,7 @@
 #include "ipc/RealPipeHarness.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <future>
 #include <sstream>
@@ -60,8 +61,18 @@ TEST (LyrLinkCtl, StatusDevicesAndDevice)
 
     r = runCtl ({ "--json", "--scope", h.scope, "status" });
     EXPECT_EQ (r.code, CTL_OK);
-    EXPECT_EQ (r.out.rfind ("{\"state\":0,\"stateName\":\"IDLE\",\"id\":17,", 0), 0u) << r.out;
+    ASSERT_FALSE (r.out.empty());
     EXPECT_EQ (r.out.back(), '\n');
+    const auto status = nlohmann::ordered_json::parse (r.out);
+    EXPECT_EQ (status.at ("state"), 0) << r.out;
+    EXPECT_EQ (status.at ("stateName"), "IDLE");
+    EXPECT_EQ (status.at ("id"), 17);
+    EXPECT_EQ (status.begin().key(), "state") << "the fields keep their order";
+
+    // Options may follow the command as well.
+    r = runCtl ({ "status", "--scope", h.scope, "--json" });
+    EXPECT_EQ (r.code, CTL_OK) << r.err;
+    EXPECT_EQ (nlohmann::ordered_json::parse (r.out).at ("id"), 17) << r.out;
 
     r = runCtl ({ "--scope", h.scope, "devices" });
     EXPECT_EQ (r.code, CTL_OK);
@@ -102,9 +113,20 @@ TEST (LyrLinkCtl, WatchPrintsNotificationsAndDisconnects)
     while (std::getline (lines, line))
         got.push_back (line);
     ASSERT_EQ (got.size(), 2u) << r.out;
-    const std::string pid = std::to_string (::getpid());
-    EXPECT_NE (got[0].find ("\"kind\":3,\"name\":\"LinkStatusChanged\",\"id\":17,\"pid\":" + pid), std::string::npos);
-    EXPECT_NE (got[1].find ("\"kind\":4,\"name\":\"DeviceChanged\",\"id\":4,\"pid\":" + pid), std::string::npos);
+    const struct
+    {
+        int kind;
+        const char* name;
+        int id;
+    } expected[] = { { 3, "LinkStatusChanged", 17 }, { 4, "DeviceChanged", 4 } };
+    for (size_t i = 0; i < 2; ++i)
+    {
+        const auto n = nlohmann::ordered_json::parse (got[i]);
+        EXPECT_EQ (n.at ("kind"), expected[i].kind) << got[i];
+        EXPECT_EQ (n.at ("name"), expected[i].name) << got[i];
+        EXPECT_EQ (n.at ("id"), expected[i].id) << got[i];
+        EXPECT_EQ (n.at ("pid"), ::getpid()) << got[i];
+    }
 
     // It left as a client does; being the only one, the manager ends.
     ASSERT_TRUE (h.waitForLog ("MainComponent::messageAnalize LyrLinkSysMgr END"));
@@ -135,14 +157,42 @@ TEST (LyrLinkCtl, WatchStopsAfterCountAndSuspendResumeWork)
 TEST (LyrLinkCtl, BadCommandLinesAreUsageErrors)
 {
     const std::vector<std::vector<std::string>> bad = {
-        {}, { "frobnicate" }, { "device" }, { "device", "x" }, { "status", "extra" }, { "--timeout", "0", "status" },
-        { "--timeout" }, { "--colour", "status" },
+        {},
+        { "frobnicate" },
+        { "device" },
+        { "device", "x" },
+        { "status", "extra" },
+        { "--timeout", "0", "status" },
+        { "--timeout" },
+        { "--colour", "status" },
+        { "watch", "--count" },
+        { "watch", "--count", "-1" },
+        { "watch", "--count", "1x" },
+        { "--json=yes", "status" },
+        { "device", "4", "5" },
+        { "--suspended", "status" },
     };
     for (const auto& args : bad)
     {
         const auto r = runCtl (args);
         EXPECT_EQ (r.code, CTL_USAGE) << (args.empty() ? "" : args[0]);
         EXPECT_FALSE (r.err.empty());
+    }
+    // The first line says what was wrong.
+    const std::pair<std::vector<std::string>, const char*> messages[] = {
+        { { "frobnicate" }, "lyrlinkctl: unknown command frobnicate\n" },
+        { { "--colour", "status" }, "lyrlinkctl: unknown option --colour\n" },
+        { { "status", "extra" }, "lyrlinkctl: wrong arguments for status\n" },
+        { { "device" }, "lyrlinkctl: wrong arguments for device\n" },
+        { { "--timeout" }, "lyrlinkctl: --timeout needs a value\n" },
+        { { "--timeout", "010x", "status" }, "lyrlinkctl: bad value for --timeout: 010x\n" },
+        { { "--json=yes", "status" }, "lyrlinkctl: --json takes no value\n" },
+        { { "device", "x" }, "lyrlinkctl: not a device id: x\n" },
+    };
+    for (const auto& [args, first] : messages)
+    {
+        const auto r = runCtl (args);
+        EXPECT_EQ (r.err.substr (0, r.err.find ('\n') + 1), first);
     }
     const auto help = runCtl ({ "--help" });
     EXPECT_EQ (help.code, CTL_OK);

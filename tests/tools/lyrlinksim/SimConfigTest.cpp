@@ -90,6 +90,10 @@ TEST (SimConfigEvents, RefusesMalformedEventsWithAReason)
         "silent:id=300",             // id out of range
         "silent:id=-1",
         "silent:id=3x",
+        "silent:id=+3",              // digits only, in decimal or after 0x
+        "silent:id=0x",
+        "silent:id=0x1g",
+        "silent:id=99999999999999999999",
         "timeserver",                // the claimed id is missing
         "config:dev=3",
         "silent:id=3,to=10.0.0.1",   // to= only for events that send one frame
@@ -127,7 +131,7 @@ TEST (SimConfigEvents, ReadsTimesAndTimedEvents)
         EXPECT_TRUE (parseDuration (text, v)) << text;
         EXPECT_EQ (v, ms) << text;
     }
-    for (const auto* text : { "", "s", "5h", "-5s", "1.2.3s", ".", "5 s5" })
+    for (const auto* text : { "", "s", "5h", "-5s", "1.2.3s", ".", "5 s5", "+5s", "1e3s", "0x10s" })
     {
         int64_t v = 0;
         EXPECT_FALSE (parseDuration (text, v)) << text;
@@ -198,6 +202,23 @@ TEST (SimConfigDevices, ReadsNetmasksAndAddresses)
     Ipv4 a = 0;
     for (const auto* text : { "1.2.3", "1.2.3.4.5", "1..3.4", "1.2.3.4 ", "1234.1.1.1", "a.b.c.d" })
         EXPECT_FALSE (parseIpv4 (text, a)) << text;
+    // A leading zero would read as octal elsewhere ("010" as 8): refused rather than guessed.
+    for (const auto* text : { "010.1.1.1", "10.1.1.01", "0x0a.1.1.1", "10.1", "", " 10.1.1.1" })
+        EXPECT_FALSE (parseIpv4 (text, a)) << text;
+    EXPECT_FALSE (parseIpv4 (std::string ("10.1.1.1\0", 9), a)) << "an embedded NUL";
+    const std::pair<const char*, Ipv4> good[] = { { "10.1.1.1", makeIpv4 (10, 1, 1, 1) },
+                                                  { "0.0.0.0", 0 },
+                                                  { "255.255.255.255", makeIpv4 (255, 255, 255, 255) },
+                                                  { "10.0.100.250", makeIpv4 (10, 0, 100, 250) } };
+    for (const auto& [text, address] : good)
+    {
+        ASSERT_TRUE (parseIpv4 (text, a)) << text;
+        EXPECT_EQ (a, address) << text;
+    }
+    std::string error;
+    DeviceIdentity d;
+    EXPECT_FALSE (parseDevice ("id=1,ip=010.50.0.11", d, error));
+    EXPECT_EQ (error, "bad device value for ip: \"010.50.0.11\"");
 }
 
 TEST (SimConfigCommandLine, ReadsOptionsAndOrdersTheTimeline)
@@ -239,6 +260,11 @@ TEST (SimConfigCommandLine, RefusesBadCommandLines)
         { "--device", "id=1,ip=10.50.0.11", "--at", "soon:quit" },
         { "--device", "id=1,ip=10.50.0.11", "--at", "5s:leave:id=2" },             // no device 2
         { "--device", "id=1,ip=10.50.0.11", "--at", "5s:reject:ip=10.50.0.12" },
+        { "--device", "id=1,ip=10.50.0.11", "stray" }, // no positional words
+        { "--device" },
+        { "--device", "id=1,ip=10.50.0.11", "--broadcast", "010.50.0.255" },
+        { "--device", "id=1,ip=10.50.0.11", "--port", "+5" },
+        { "--device", "id=1,ip=10.50.0.11", "--port", "65536" },
     };
     for (const auto& args : bad)
     {
@@ -250,4 +276,41 @@ TEST (SimConfigCommandLine, RefusesBadCommandLines)
     SimConfig c;
     std::string error;
     EXPECT_EQ (parseCommandLine ({ "--help" }, c, error), CommandLineResult::Help);
+    EXPECT_EQ (parseCommandLine ({ "--device", "id=1,ip=10.50.0.11", "-h" }, c, error), CommandLineResult::Help);
+
+    // What was wrong, in words.
+    const std::vector<std::string> device = { "--device", "id=1,ip=10.50.0.11" };
+    const std::pair<std::vector<std::string>, const char*> messages[] = {
+        { {}, "give at least one --device" },
+        { { "--duration" }, "--duration needs a value" },
+        { { "--json=yes" }, "--json takes no value" },
+        { { "--colour" }, "unknown option \"--colour\"" },
+        { { "stray" }, "unexpected argument \"stray\"" },
+        { { "--port", "0" }, "bad value for --port: \"0\"" },
+        { { "--netmask", "/33" }, "bad value for --netmask: \"/33\"" },
+        { { "--at", "soon:quit" }, "bad time \"soon\"" },
+        { { "--at", "5s:leave:id=2" }, "--at leave id=2: no such device" },
+    };
+    for (const auto& [extra, message] : messages)
+    {
+        auto args = extra.empty() ? extra : device;
+        args.insert (args.end(), extra.begin(), extra.end());
+        SimConfig ignored;
+        error.clear();
+        EXPECT_EQ (parseCommandLine (args, ignored, error), CommandLineResult::Error) << message;
+        EXPECT_EQ (error, message);
+    }
+}
+
+TEST (SimConfigCommandLine, AnOptionGivenTwiceKeepsItsLastValue)
+{
+    SimConfig c;
+    std::string error;
+    ASSERT_EQ (parseCommandLine ({ "--device", "id=1,ip=10.50.0.11", "--port", "47000", "--port=47001", "--netmask",
+                                   "/8", "--netmask", "/16" },
+                                 c, error),
+               CommandLineResult::Run)
+        << error;
+    EXPECT_EQ (c.port, 47001);
+    EXPECT_EQ (c.netmask, makeIpv4 (255, 255, 0, 0));
 }

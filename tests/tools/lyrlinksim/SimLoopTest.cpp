@@ -5,6 +5,7 @@
 #include "transport/native/DatagramPort_linux.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
 #include <mutex>
@@ -172,11 +173,13 @@ TEST (SimLoop, PlaysDevicesOnLoopbackAndAnswersTheManager)
     for (const auto& l : lines)
     {
         // Only frames from other hosts are printed: the devices' own broadcasts are not.
-        EXPECT_EQ (l.find ("\"dir\":\"rx\",\"src\":\"127.0.0.2"), std::string::npos) << l;
-        if (l.find ("\"dir\":\"rx\",\"src\":\"127.0.0.1\",\"dst\":\"127.255.255.255\",\"name\":\"IdUseRequest\"") != std::string::npos
-            && l.find ("\"id\":17,\"req\":5") != std::string::npos)
+        const auto j = nlohmann::ordered_json::parse (l);
+        const auto dir = j.value ("dir", "");
+        EXPECT_FALSE (dir == "rx" && j.value ("src", "").rfind ("127.0.0.2", 0) == 0) << l;
+        if (dir == "rx" && j.value ("src", "") == "127.0.0.1" && j.value ("dst", "") == "127.255.255.255"
+            && j.value ("name", "") == "IdUseRequest" && j.value ("id", -1) == 17 && j.value ("req", -1) == 5)
             sawRequest = true;
-        if (l.find ("\"event\":\"leave id=21\"") != std::string::npos)
+        if (dir == "event" && j.value ("event", "") == "leave id=21")
             sawLeave = true;
     }
     EXPECT_TRUE (sawRequest);
