@@ -34,12 +34,11 @@ public:
         juce::String threadName;
     };
 
-    void frameRead (const uint8_t* sourceAddress, const juce::MemoryBlock& data) override
+    void frameRead (const uint8_t* sourceAddress, ByteView data) override
     {
         Read r;
         std::memcpy (r.source.data(), sourceAddress, 4);
-        const auto* p = static_cast<const uint8_t*> (data.getData());
-        r.bytes.assign (p, p + data.getSize());
+        r.bytes.assign (data.data(), data.data() + data.size());
         if (auto* t = juce::Thread::getCurrentThread())
             r.threadName = t->getThreadName();
         {
