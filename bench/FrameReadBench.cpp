@@ -6,6 +6,7 @@
 // The manager runs on the test fakes. Its timers are virtual and never fire (a no-op observer), so
 // the numbers are those of the frame handling alone; the link is brought up by calling the timer
 // jobs directly.
+#include "AllocationCounter.h"
 #include "app/LyrLinkSysMgrLog.h"
 #include "app/MainComponent.h"
 #include "ipc/LyrLinkIPCServer.h"
@@ -15,29 +16,6 @@
 #include "support/TestFrames.h"
 
 #include <benchmark/benchmark.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace
-{
-thread_local size_t t_allocations = 0;
-}
-
-void* operator new (std::size_t size)
-{
-    ++t_allocations;
-    if (void* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* operator new[] (std::size_t size) { return operator new (size); }
-void operator delete (void* p) noexcept { std::free (p); }
-void operator delete[] (void* p) noexcept { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept { std::free (p); }
 
 namespace lyrlink::bench
 {
@@ -123,10 +101,10 @@ void frameReadRefresh (benchmark::State& state)
         return;
     }
 
-    const auto before = t_allocations;
+    const auto before = allocationsOnThisThread();
     for (auto _ : state)
         link.frameRead (frame);
-    const auto allocations = t_allocations - before;
+    const auto allocations = allocationsOnThisThread() - before;
 
     state.counters["allocs/frame"] = benchmark::Counter (static_cast<double> (allocations),
                                                          benchmark::Counter::kAvgIterations);
@@ -184,15 +162,3 @@ void frameReadAddDevice (benchmark::State& state)
 BENCHMARK (frameReadAddDevice);
 
 } // namespace lyrlink::bench
-
-// One JUCE message manager for the run, as in the tests: MainComponent and its label need it.
-int main (int argc, char** argv)
-{
-    juce::ScopedJuceInitialiser_GUI juce;
-    benchmark::Initialize (&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments (argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,5 +1,6 @@
 #include "app/LyrLinkSysMgrTimer.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace lyrlink
@@ -28,6 +29,14 @@ LyrLinkSysMgrTimer::~LyrLinkSysMgrTimer()
         juce::Timer::stopTimer();
 }
 
+void LyrLinkSysMgrTimer::queueJuceTimer (int ms, int64_t now)
+{
+    m_jucePeriodMs = std::max (1, ms);
+    m_juceDueNs = now + int64_t (m_jucePeriodMs) * 1000000;
+    m_juceQueued = true;
+    juce::Timer::startTimer (m_jucePeriodMs);
+}
+
 void LyrLinkSysMgrTimer::startTimer (int periodMs)
 {
     if (m_observer != nullptr)
@@ -37,10 +46,13 @@ void LyrLinkSysMgrTimer::startTimer (int periodMs)
         return;
     }
     const std::lock_guard<std::mutex> g (m_armLock);
+    const auto now = nowNs();
     m_periodMs = std::max (1, periodMs);
-    m_deadlineNs = nowNs() + int64_t (m_periodMs) * 1000000;
+    m_deadlineNs = now + int64_t (m_periodMs) * 1000000;
     m_armed = true;
-    juce::Timer::startTimer (m_periodMs);
+    // A pending wake-up at or before the new deadline re-arms for the rest when it comes.
+    if (! m_juceQueued || m_juceDueNs > m_deadlineNs)
+        queueJuceTimer (m_periodMs, now);
 }
 
 void LyrLinkSysMgrTimer::stopTimer()
@@ -52,13 +64,15 @@ void LyrLinkSysMgrTimer::stopTimer()
         return;
     }
     const std::lock_guard<std::mutex> g (m_armLock);
-    m_armed = false;
-    juce::Timer::stopTimer();
+    m_armed = false;  // JUCE's pending wake-up finds it stopped
 }
 
 bool LyrLinkSysMgrTimer::isTimerRunning() const noexcept
 {
-    return m_observer != nullptr ? m_virtualPeriod > 0 : juce::Timer::isTimerRunning();
+    if (m_observer != nullptr)
+        return m_virtualPeriod > 0;
+    const std::lock_guard<std::mutex> g (m_armLock);
+    return m_armed;
 }
 
 int LyrLinkSysMgrTimer::getTimerInterval() const noexcept
@@ -74,14 +88,26 @@ void LyrLinkSysMgrTimer::timerCallback()
     if (m_observer == nullptr)
     {
         const std::lock_guard<std::mutex> g (m_armLock);
+        const auto now = nowNs();
         if (! m_armed)
-            return;  // stopped after JUCE picked this expiry
-        const auto remainingMs = (m_deadlineNs - nowNs()) / 1000000;
-        if (remainingMs >= 1)
         {
-            juce::Timer::startTimer (static_cast<int> (remainingMs));
+            juce::Timer::stopTimer();  // stopped since this wake-up was queued
+            m_juceQueued = false;
             return;
         }
+        const auto remainingMs = (m_deadlineNs - now) / 1000000;
+        if (remainingMs >= 1)
+        {
+            queueJuceTimer (static_cast<int> (remainingMs), now);
+            return;
+        }
+        // Due. JUCE's timer repeats: the next period counts from now, as JUCE counts it, until
+        // the job stops or restarts the timer.
+        m_deadlineNs = now + int64_t (m_periodMs) * 1000000;
+        if (m_jucePeriodMs != m_periodMs)
+            queueJuceTimer (m_periodMs, now);
+        else
+            m_juceDueNs = m_deadlineNs;
     }
     m_owner.timerDispatch (m_timerId);
 }

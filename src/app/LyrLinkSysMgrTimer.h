@@ -67,14 +67,29 @@ private:
     const uint32_t m_timerId;
     TimerObserver* const m_observer;
     std::atomic<int> m_virtualPeriod { 0 };
-    // JUCE's timer thread charges a newly started timer with the time since its own last
-    // wake-up (up to 100 ms), so a first expiry can come that much early. An expiry before the
-    // deadline re-arms the timer for the rest instead of running the job; m_armLock keeps a
-    // stop or restart from another thread from being undone by that re-arm.
+    // The deadline is kept here, and JUCE's timer is only the wake-up that checks it. JUCE's
+    // timer thread charges a newly started timer with the time since its own last wake-up (up to
+    // 100 ms), so a first expiry can come that much early: an expiry before the deadline re-arms
+    // JUCE's timer for the rest instead of running the job.
+    //
+    // A restart whose deadline is no earlier than JUCE's pending wake-up, and a stop, leave JUCE's
+    // timer as it is: the wake-up re-arms for the new deadline, or finds the timer stopped and
+    // takes it off JUCE's list then. Every start and stop of a JUCE timer wakes JUCE's timer
+    // thread, and a device's aging timer is restarted by each of its frames, so the frames of a
+    // busy link would otherwise wake that thread once each.
+    //
+    // m_armLock guards all of it, so that a stop or restart from another thread is never undone
+    // by a re-arm. Invariant: while m_armed, m_juceQueued is true and m_juceDueNs <= m_deadlineNs.
     mutable std::mutex m_armLock;
     bool m_armed = false;
     int64_t m_deadlineNs = 0;
     int m_periodMs = 0;
+    bool m_juceQueued = false;
+    int64_t m_juceDueNs = 0;
+    int m_jucePeriodMs = 0;
+
+    /** Starts (or restarts) JUCE's timer to call after ms. Under m_armLock. */
+    void queueJuceTimer (int ms, int64_t now);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LyrLinkSysMgrTimer)
 };

@@ -56,9 +56,9 @@ public:
 
     //==============================================================================
     // Frame reception (receive threads)
-    void frameRead (const uint8_t* sourceAddress, const juce::MemoryBlock& data) override;
-    /** frameRead on plain bytes: what the callback does with the block. */
-    void frameRead (const uint8_t* sourceAddress, ByteView frame);
+    void frameRead (const uint8_t* sourceAddress, ByteView frame) override;
+    /** frameRead on a block of bytes (tests and tools hold their frames so). */
+    void frameRead (const uint8_t* sourceAddress, const juce::MemoryBlock& data);
 
     //==============================================================================
     // Timers (message thread)

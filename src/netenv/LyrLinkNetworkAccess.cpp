@@ -31,7 +31,7 @@ void LyrLinkNetworkAccess::clearNetworkRecordForTests()
     m_srcAddr = 0;
 }
 
-void LyrLinkNetworkAccess::dataReceived (const uint8_t* sourceAddress, const juce::MemoryBlock& data)
+void LyrLinkNetworkAccess::dataReceived (const uint8_t* sourceAddress, ByteView data)
 {
     const Ipv4 source = ipv4FromOctets (sourceAddress);
     const Ipv4 ownAddress = m_ipAddr.load();

@@ -73,7 +73,7 @@ public:
 
 protected:
     /** The datagram filter: own broadcast, this computer's addresses and other subnets are dropped. */
-    void dataReceived (const uint8_t* sourceAddress, const juce::MemoryBlock& data) override;
+    void dataReceived (const uint8_t* sourceAddress, ByteView data) override;
 
 private:
     NetRowSource& m_rows;

@@ -29,7 +29,8 @@ public:
     /** True while the socket exists (creation can fail; close() ends it). */
     virtual bool isValid() const = 0;
 
-    /** Sets SO_BROADCAST (result ignored) and binds to 0.0.0.0:port without address reuse. */
+    /** Sets SO_BROADCAST and a receive buffer large enough for bursts (results ignored) and binds
+        to 0.0.0.0:port without address reuse. */
     virtual bool bindAny (uint16_t port) = 0;
 
     /** The local port after a successful bind (a test that binds port 0 learns it here). */

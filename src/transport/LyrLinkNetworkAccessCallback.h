@@ -1,6 +1,6 @@
 #pragma once
 
-#include <juce_core/juce_core.h>
+#include "link/FrameFormat.h"
 
 namespace lyrlink
 {
@@ -12,7 +12,7 @@ class LyrLinkNetworkAccessCallback
 {
 public:
     virtual ~LyrLinkNetworkAccessCallback() = default;
-    virtual void frameRead (const uint8_t* sourceAddress, const juce::MemoryBlock& data) = 0;
+    virtual void frameRead (const uint8_t* sourceAddress, ByteView data) = 0;
 };
 
 } // namespace lyrlink

@@ -43,7 +43,7 @@ void LyrLinkSysMgrTCP::dataReceived (const uint8_t* sourceAddress, const juce::M
     if (! isLinkFrame (static_cast<const uint8_t*> (data.getData()), data.getSize()))
         return;
     if (auto* callback = m_callback.load())
-        callback->frameRead (sourceAddress, data);
+        callback->frameRead (sourceAddress, ByteView (data.getData(), data.getSize()));
 }
 
 } // namespace lyrlink

@@ -100,10 +100,9 @@ bool LyrLinkUDP::receiveOnce()
     if (static_cast<size_t> (result) > sizeof (m_receiveBuffer))
         return true;
 
-    const juce::MemoryBlock block (m_receiveBuffer, static_cast<size_t> (result));
     uint8_t sourceOctets[4];
     ipv4ToOctets (m_srcAddr.load(), sourceOctets);
-    dataReceived (sourceOctets, block);
+    dataReceived (sourceOctets, ByteView (m_receiveBuffer, static_cast<size_t> (result)));
     return true;
 }
 

@@ -2,6 +2,7 @@
 // broadcasts leave from a short-lived socket bound to the link interface's address.
 #pragma once
 
+#include "link/FrameFormat.h"
 #include "transport/DatagramPort.h"
 #include "transport/Ipv4.h"
 
@@ -56,8 +57,9 @@ public:
     bool receiveOnce();
 
 protected:
-    /** Called on the receive thread for each datagram of 1 to 1472 bytes. */
-    virtual void dataReceived (const uint8_t* sourceAddress, const juce::MemoryBlock& data) = 0;
+    /** Called on the receive thread for each datagram of 1 to 1472 bytes. The bytes are the
+        endpoint's receive buffer, valid only during the call: a datagram costs no allocation. */
+    virtual void dataReceived (const uint8_t* sourceAddress, ByteView data) = 0;
 
     void run() override;
 

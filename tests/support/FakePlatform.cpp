@@ -279,7 +279,12 @@ FakePlatform::FakePlatform()
 
 FakePlatform::~FakePlatform() { appData.deleteRecursively(); }
 
-std::unique_ptr<DatagramPort> FakePlatform::createDatagramPort() { return std::make_unique<FakeDatagramPort> (udp); }
+std::unique_ptr<DatagramPort> FakePlatform::createDatagramPort()
+{
+    if (makeDatagramPort)
+        return makeDatagramPort();
+    return std::make_unique<FakeDatagramPort> (udp);
+}
 
 std::unique_ptr<StreamListener> FakePlatform::createStreamListener() { return std::make_unique<FakeStreamListener> (tcp); }
 

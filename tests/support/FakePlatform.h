@@ -173,7 +173,7 @@ public:
 
     std::unique_ptr<DatagramPort> createDatagramPort() override;
     std::unique_ptr<StreamListener> createStreamListener() override;
-    uint16_t getUdpPort() override { return 50000; }
+    uint16_t getUdpPort() override { return udpPort; }
     uint16_t getTcpPort() override { return tcpPort; }
     NetRowSource& getNetRowSource() override { return rows; }
     std::unique_ptr<PipeEndpoint> createPipeEndpoint() override;
@@ -186,6 +186,9 @@ public:
     /** When set, pipe endpoints come from here instead of the fake hub (real pipes, for tests of
         the client side). */
     std::function<std::unique_ptr<PipeEndpoint>()> makePipeEndpoint;
+    /** When set, the UDP endpoint's socket comes from here instead of the fake (a real socket,
+        for the benchmarks of the receive path). */
+    std::function<std::unique_ptr<DatagramPort>()> makeDatagramPort;
 
     /** Virtual time for every timer made on this platform (unless timerObserver is changed). */
     VirtualScheduler scheduler;
@@ -201,6 +204,7 @@ public:
     int processLookups = 0;
     std::atomic<int> quitRequests { 0 };
     uint16_t tcpPort = 50000;
+    uint16_t udpPort = 50000;
     juce::File appData;  // a fresh folder of this platform's, deleted with it
 };
 

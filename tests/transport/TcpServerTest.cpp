@@ -2,6 +2,7 @@
 // reads the test cuts, so every case is exact and nothing waits on a real socket. The Linux
 // sockets themselves are tested in native/TcpServerLinuxTest.cpp.
 #include "support/LinkHarness.h"
+#include "support/RecordingServer.h"
 #include "transport/LyrLinkSysMgrTCP.h"
 
 #include <gtest/gtest.h>
@@ -18,72 +19,16 @@ using namespace std::chrono_literals;
 namespace
 {
 
-/** What the server handed on, with the thread it ran on. */
-class RecordingCallback final : public LyrLinkNetworkAccessCallback
+/** The server on a fake listener whose hub the test drives. */
+struct OpenServer : RecordingServer
 {
-public:
-    struct Read
+    OpenServer() : OpenServer (std::make_shared<FakeStreamHub>()) {}
+    explicit OpenServer (std::shared_ptr<FakeStreamHub> h)
+        : RecordingServer (std::make_unique<FakeStreamListener> (h), 50000), hub (std::move (h))
     {
-        std::array<uint8_t, 4> source;
-        std::vector<uint8_t> bytes;
-        juce::String threadName;
-    };
-
-    void frameRead (const uint8_t* sourceAddress, const juce::MemoryBlock& data) override
-    {
-        Read r;
-        std::memcpy (r.source.data(), sourceAddress, 4);
-        const auto* p = static_cast<const uint8_t*> (data.getData());
-        r.bytes.assign (p, p + data.getSize());
-        if (auto* t = juce::Thread::getCurrentThread())
-            r.threadName = t->getThreadName();
-        {
-            const std::lock_guard<std::mutex> g (m_lock);
-            m_reads.push_back (std::move (r));
-        }
-        m_changed.notify_all();
     }
 
-    /** Waits (for the server thread, not for a timer) until count reads arrived. */
-    bool waitFor (size_t count, std::chrono::milliseconds limit = 5s)
-    {
-        std::unique_lock<std::mutex> l (m_lock);
-        return m_changed.wait_for (l, limit, [&] { return m_reads.size() >= count; });
-    }
-
-    std::vector<Read> reads()
-    {
-        const std::lock_guard<std::mutex> g (m_lock);
-        return m_reads;
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<Read> m_reads;
-};
-
-std::vector<uint8_t> frame (uint8_t type, uint8_t subType, size_t length, uint8_t marker = 0)
-{
-    auto f = FrameBuilder::header (type, subType, length);
-    if (length > kFrameHeaderSize)
-        f[kFrameHeaderSize] = marker;
-    return f;
-}
-
-struct OpenServer
-{
-    OpenServer()
-    {
-        server->m_callback = &callback;
-        ok = server->openServer();
-    }
-
-    RecordingCallback callback;
-    std::shared_ptr<FakeStreamHub> hub = std::make_shared<FakeStreamHub>();
-    std::unique_ptr<LyrLinkSysMgrTCP> server =
-        std::make_unique<LyrLinkSysMgrTCP> (std::make_unique<FakeStreamListener> (hub), 50000);
-    bool ok = false;
+    std::shared_ptr<FakeStreamHub> hub;
 };
 
 } // namespace
@@ -120,7 +65,7 @@ TEST (TcpFrameTest, HeaderTestTable)
     };
     for (const auto& c : cases)
     {
-        auto f = frame (c.type, c.subType, kConfigNotifyLength);
+        auto f = markedFrame (c.type, c.subType, kConfigNotifyLength);
         f[32] = c.hdrclass;
         EXPECT_EQ (LyrLinkSysMgrTCP::isLinkFrame (f.data(), f.size()), c.passes) << c.what;
     }
@@ -128,7 +73,7 @@ TEST (TcpFrameTest, HeaderTestTable)
 
 TEST (TcpFrameTest, MagicAndLength)
 {
-    const auto good = frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength);
+    const auto good = markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength);
     for (size_t i = 0; i < 10; ++i)
     {
         auto f = good;
@@ -167,11 +112,11 @@ TEST (TcpServerTest, OneFrameIsHandedOnOnceAndTheConnectionStaysOpen)
     ASSERT_TRUE (s.ok);
 
     auto peer = s.hub->connect();
-    const auto first = frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0x11);
+    const auto first = markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0x11);
     peer->send (first);
     ASSERT_TRUE (s.callback.waitFor (1));
 
-    const auto second = frame (FRAME_ID_RESPONSE, 1, kIdUseResponseLength, 0x22);
+    const auto second = markedFrame (FRAME_ID_RESPONSE, 1, kIdUseResponseLength, 0x22);
     peer->send (second);
     ASSERT_TRUE (s.callback.waitFor (2));
     ASSERT_TRUE (peer->waitUntilDrained());
@@ -199,13 +144,13 @@ TEST (TcpServerTest, DropsReadsThatFailTheHeaderTest)
     ASSERT_TRUE (s.ok);
 
     std::vector<std::vector<uint8_t>> dropped = {
-        frame (12, 0, kConfigNotifyLength),
-        frame (FRAME_CONFIG_NOTIFY, 1, kConfigNotifyLength),
-        frame (FRAME_ID_USE, 2, 68),
+        markedFrame (12, 0, kConfigNotifyLength),
+        markedFrame (FRAME_CONFIG_NOTIFY, 1, kConfigNotifyLength),
+        markedFrame (FRAME_ID_USE, 2, 68),
         std::vector<uint8_t> (kConfigNotifyLength, 0x51),
         std::vector<uint8_t> (20, 0),
     };
-    auto hdrclass2 = frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength);
+    auto hdrclass2 = markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength);
     hdrclass2[32] = 2;
     dropped.push_back (hdrclass2);
 
@@ -214,7 +159,7 @@ TEST (TcpServerTest, DropsReadsThatFailTheHeaderTest)
     auto peer = s.hub->connect();
     for (const auto& bytes : dropped)
         peer->send (bytes);
-    const auto good = frame (FRAME_ID_USE, 1, kIdUseRequestLength, 0x33);
+    const auto good = markedFrame (FRAME_ID_USE, 1, kIdUseRequestLength, 0x33);
     peer->send (good);
     ASSERT_TRUE (s.callback.waitFor (1));
     ASSERT_TRUE (peer->waitUntilDrained());
@@ -232,8 +177,8 @@ TEST (TcpServerTest, TwoFramesInOneReadGoOnAsOne)
     ASSERT_TRUE (s.ok);
     auto peer = s.hub->connect();
 
-    const auto a = frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0xAA);
-    const auto b = frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0xBB);
+    const auto a = markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0xAA);
+    const auto b = markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0xBB);
     auto both = a;
     both.insert (both.end(), b.begin(), b.end());
     peer->send (both);
@@ -252,7 +197,7 @@ TEST (TcpServerTest, AFrameSplitAcrossTwoReadsIsTestedAsTwoReads)
     auto peer = s.hub->connect();
 
     // The head carries a whole header and passes; the tail starts with no magic and is dropped.
-    const auto f = frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0x55);
+    const auto f = markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0x55);
     const std::vector<uint8_t> head (f.begin(), f.begin() + 40);
     const std::vector<uint8_t> tail (f.begin() + 40, f.end());
     peer->send (head);
@@ -271,7 +216,7 @@ TEST (TcpServerTest, ReadsAreAtMost1024Bytes)
     ASSERT_TRUE (s.ok);
     auto peer = s.hub->connect();
 
-    auto big = frame (FRAME_CONFIG_NOTIFY, 0, 1500, 0x44);
+    auto big = markedFrame (FRAME_CONFIG_NOTIFY, 0, 1500, 0x44);
     peer->send (big);
     ASSERT_TRUE (s.callback.waitFor (1));
     // The tail after the first 1024 bytes starts with no magic and is dropped.
@@ -290,14 +235,14 @@ TEST (TcpServerTest, ASecondClientIsServedAfterTheFirstCloses)
     ASSERT_TRUE (s.ok);
 
     auto first = s.hub->connect();
-    first->send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 1));
+    first->send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 1));
     ASSERT_TRUE (s.callback.waitFor (1));
 
     // The second connection waits in the backlog while the first is open: a later frame of the
     // first still arrives, and the second has not been accepted.
     auto second = s.hub->connect();
-    second->send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 2));
-    first->send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 3));
+    second->send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 2));
+    first->send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 3));
     ASSERT_TRUE (s.callback.waitFor (2));
     ASSERT_TRUE (first->waitUntilDrained());
     EXPECT_FALSE (second->isAccepted());
@@ -324,7 +269,7 @@ TEST (TcpServerTest, AFailedReadClosesTheConnectionAndTheServerWaitsForTheNext)
     EXPECT_FALSE (broken->wasShutDown()) << "the server closes it without being told to stop";
 
     auto next = s.hub->connect();
-    next->send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 7));
+    next->send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 7));
     ASSERT_TRUE (s.callback.waitFor (1));
     EXPECT_EQ (s.callback.reads()[0].bytes[kFrameHeaderSize], 7);
 }
@@ -334,7 +279,7 @@ TEST (TcpServerTest, ClosingShutsDownABlockedRead)
     OpenServer s;
     ASSERT_TRUE (s.ok);
     auto peer = s.hub->connect();
-    peer->send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength));
+    peer->send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength));
     // Once the frame is handed on, the server thread is back in a read on the open connection.
     ASSERT_TRUE (s.callback.waitFor (1));
     ASSERT_TRUE (peer->waitUntilDrained());
