@@ -44,8 +44,7 @@ PipeFrameReader::Result PipeFrameReader::readFrame (std::vector<uint8_t>& payloa
         if (! isAcceptablePipeHeader (header, length))
             continue;
 
-        payload.assign (length, 0);
-        r = readExactly (payload.data(), payload.size(), kPipeReadPiece);
+        r = readPayload (payload, length);
         if (r != Result::frame)
         {
             // A frame cut short by the client leaving is not handed on with zeros in place of
@@ -55,6 +54,30 @@ PipeFrameReader::Result PipeFrameReader::readFrame (std::vector<uint8_t>& payloa
         }
         return Result::frame;
     }
+}
+
+PipeFrameReader::Result PipeFrameReader::readPayload (std::vector<uint8_t>& payload, size_t length)
+{
+    // The header's length is only a claim: the buffer grows with the bytes that arrive, one read
+    // piece ahead of them at most, so a header alone costs no more than one piece of memory.
+    payload.clear();
+    size_t got = 0;
+    while (got < length)
+    {
+        if (m_shouldStop && m_shouldStop())
+            return Result::stopped;
+        const size_t piece = std::min (length - got, kPipeReadPiece);
+        if (payload.size() < got + piece)
+            payload.resize (got + piece);
+        const int n = m_read (payload.data() + got, piece);
+        if (n < 0)
+            return Result::closed;
+        if (n == 0)
+            return Result::clientLeft;
+        got += static_cast<size_t> (n);
+    }
+    payload.resize (length);
+    return Result::frame;
 }
 
 } // namespace lyrlink

@@ -1,6 +1,7 @@
 // Reads framed messages from a pipe's byte stream: an 8-byte header (magic, length) and then the
 // payload, read in pieces of at most 64 KiB. Frames with a wrong magic or a length outside
 // 1..0x9FFFFF are skipped, their 8 header bytes dropped, and reading goes on with the next 8 bytes.
+// The payload's buffer grows with the bytes that arrive, never to the length a header merely claims.
 // Pure logic over a read function, so every rule is testable without a socket.
 #pragma once
 
@@ -22,10 +23,10 @@ public:
 
     enum class Result
     {
-        frame,       // payload holds one whole message
-        clientLeft,  // the client left; any part of a frame read so far was dropped
-        closed,      // the pipe is closed for good
-        stopped      // told to stop; nothing delivered
+        frame,      // payload holds one whole message
+        clientLeft, // the client left; any part of a frame read so far was dropped
+        closed,     // the pipe is closed for good
+        stopped     // told to stop; nothing delivered
     };
 
     PipeFrameReader (ReadFunction read, StopFunction shouldStop);
@@ -36,6 +37,8 @@ public:
 private:
     /** Reads exactly size bytes into buffer, at most maxPiece per read. */
     Result readExactly (uint8_t* buffer, size_t size, size_t maxPiece);
+    /** Reads a payload of length bytes into payload, growing it only as its bytes arrive. */
+    Result readPayload (std::vector<uint8_t>& payload, size_t length);
 
     ReadFunction m_read;
     StopFunction m_shouldStop;

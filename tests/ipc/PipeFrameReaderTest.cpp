@@ -17,10 +17,10 @@ struct ScriptedStream
     struct Step
     {
         std::vector<uint8_t> bytes;
-        int end = 1;  // 1: bytes; 0: client left; -1: closed
+        int end = 1; // 1: bytes; 0: client left; -1: closed
     };
     std::deque<Step> steps;
-    std::vector<size_t> asked;  // size of every read
+    std::vector<size_t> asked; // size of every read
 
     void bytes (const std::vector<uint8_t>& b) { steps.push_back ({ b, 1 }); }
     void clientLeaves() { steps.push_back ({ {}, 0 }); }
@@ -141,5 +141,42 @@ TEST_F (PipeFrameReaderTest, EndsOnCloseAndOnStopWithoutDelivering)
     stream.bytes (frame ({ 1 }));
     stop = true;
     EXPECT_EQ (reader.readFrame (payload), PipeFrameReader::Result::stopped);
-    EXPECT_TRUE (stream.asked.size() == 2u);  // nothing read once told to stop
+    EXPECT_TRUE (stream.asked.size() == 2u); // nothing read once told to stop
+}
+
+TEST_F (PipeFrameReaderTest, AHeaderReservesNoMoreThanTheBytesThatFollowIt)
+{
+    // A header may claim the longest frame and send almost nothing: the reader's buffer (the
+    // payload it fills) grows with what arrives, a read piece ahead at most, whether the client
+    // then leaves or closes; the whole frame still arrives when it is sent.
+    struct Case
+    {
+        size_t sent;
+        bool closes;
+    };
+    for (const Case c : { Case { 0, false }, Case { 100, false }, Case { kPipeReadPiece, true },
+                          Case { 3 * kPipeReadPiece + 1, false }, Case { 1000, true } })
+    {
+        SCOPED_TRACE (c.sent);
+        stream = {};
+        payload = std::vector<uint8_t>(); // no capacity left from the case before
+        auto f = header (PIPE_MAGIC, kPipeMaxLength);
+        f.resize (f.size() + c.sent, 0x5A);
+        stream.bytes (f);
+        if (! c.closes)
+            stream.clientLeaves();
+
+        EXPECT_EQ (reader.readFrame (payload),
+                   c.closes ? PipeFrameReader::Result::closed : PipeFrameReader::Result::clientLeft);
+        EXPECT_TRUE (payload.empty());
+        EXPECT_LE (payload.capacity(), 2 * (c.sent + kPipeReadPiece));
+    }
+
+    // The same reader then takes a whole frame of the longest length.
+    stream = {};
+    std::vector<uint8_t> big (kPipeMaxLength, 0xA5);
+    big.back() = 1;
+    stream.bytes (frame (big));
+    ASSERT_EQ (reader.readFrame (payload), PipeFrameReader::Result::frame);
+    EXPECT_EQ (payload, big);
 }
