@@ -237,9 +237,10 @@ Status ManagerClient::ensureManager (const std::string& program, int timeoutMs)
         s = master.open (kPipeBaseName, msLeft (deadline));
         if (s == Status::ok)
         {
+            // A holder that cannot be told is left alone rather than risk stopping the winner.
             const auto holder = master.getServerProcessId();
             master.close();
-            if (holder != started)
+            if (holder != 0 && holder != started)
                 stopProcess (started, 2000);
             return Status::ok;
         }

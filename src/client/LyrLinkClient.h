@@ -19,14 +19,14 @@ namespace lyrlink::client
 enum class Status
 {
     ok,
-    noManager,  // nobody holds the pipe name
-    timeout,    // no connection, reply or room to write in time
-    malformed,  // the bytes received are not a message of the manager's
-    refused,    // the manager answered with result 0
-    closed,     // the manager ended the connection
-    ioError,    // any other failure of the socket
-    startFailed,  // the manager program could not be run, or ended before it opened its pipe
-    startTimeout  // a started manager did not open its pipe in time
+    noManager,     // nobody holds the pipe name
+    timeout,       // no connection, reply or room to write in time
+    malformed,     // the bytes received are not a message of the manager's
+    refused,       // the manager answered with result 0
+    closed,        // the manager ended the connection
+    ioError,       // any other failure of the socket
+    startFailed,   // the manager program could not be run, or ended before it opened its pipe
+    startTimeout   // a started manager did not open its pipe in time
 };
 
 /** A short English description of a status. */

@@ -70,6 +70,17 @@ TEST (LyrLinkClient, PipeNamesFollowTheProcessId)
     EXPECT_EQ (clientPipeName (0), "LyrLinkSysMgrPIPE0");
 }
 
+TEST (LyrLinkClient, APipeTellsWhichProcessClaimedItsName)
+{
+    RealPipeHarness h;
+    const auto master = h.open (kPipeBaseName);
+    EXPECT_EQ (master->getServerProcessId(), currentProcessId());
+    EXPECT_GE (master->getPollHandle(), 0);
+    master->close();
+    EXPECT_EQ (master->getServerProcessId(), 0u);
+    EXPECT_EQ (master->getPollHandle(), PipeClient::kNoHandle);
+}
+
 TEST (LyrLinkClient, RequestsAndAFullClientAgainstTheManager)
 {
     RealPipeHarness h;
