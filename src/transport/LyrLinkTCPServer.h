@@ -39,6 +39,11 @@ public:
     /** True while the server thread is meant to run. */
     bool isOpen() const noexcept { return m_isOpen; }
 
+    /** Tests only (fuzzing): serves connection on the calling thread with the server thread's own
+        read loop and header test, until its peer closes it, so that a stream needs no thread and
+        no wait. The server thread must have no connection meanwhile. */
+    void serveConnectionForTests (StreamConnection& connection) { serveConnection (connection); }
+
 protected:
     /** Called on the server thread with every read of 1 to kReadSize bytes; the block is valid
         only during the call. */

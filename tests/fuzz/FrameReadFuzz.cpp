@@ -51,5 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
         h.scheduler.advance (delayOf (in.byte()));
         checkInvariants();
     }
+    finishInput();
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "fuzz/FuzzLink.h"
 
 #include <cstdlib>
+#include <thread>
 
 namespace lyrlink::fuzz
 {
@@ -22,7 +23,7 @@ StartFlags StartFlags::of (uint8_t b) noexcept
 
 void require (bool condition)
 {
-    if (!condition)
+    if (! condition)
         std::abort();
 }
 
@@ -46,24 +47,68 @@ private:
 };
 
 ReplayableRandom g_random;
+
+/** A client pipe whose reader thread finds it closed at once and ends: the targets hand the
+    pipe's frames to messageAnalize themselves, and a reader thread still blocked when the reset
+    drops the pipe would cost milliseconds of JUCE's polling stop on every input. Everything else
+    is the fake pipe's. */
+class ReaderlessPipe final : public PipeEndpoint
+{
+public:
+    explicit ReaderlessPipe (std::shared_ptr<test::FakePipeHub> hub) : m_pipe (std::move (hub)) {}
+    bool create (const std::string& name) override { return m_pipe.create (name); }
+    int read (uint8_t*, size_t) override { return -1; }
+    bool write (const uint8_t* data, size_t size, int connectWaitMs, int writeTimeoutMs) override
+    {
+        return m_pipe.write (data, size, connectWaitMs, writeTimeoutMs);
+    }
+    void close() override { m_pipe.close(); }
+
+private:
+    test::FakePipeEndpoint m_pipe;
+};
 } // namespace
 
 test::LinkHarness& harness()
 {
     // Never destroyed: the process ends while it is still in use, and it stays reachable.
-    static test::LinkHarness* made = []
-    {
-        auto* h = new test::LinkHarness (
-            [] (test::FakePlatform& p)
-            {
-                p.rows.addWiredInterface (2, kWiredIp, kNetmask, { 0x00, 0x11, 0x22, 0x33, 0x44, 0x55 });
-                p.rows.addWirelessInterface (3, kWirelessIp, kNetmask, { 0x00, 0x11, 0x22, 0x33, 0x44, 0x66 }, "fuzz",
-                                             { 0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE });
-            });
+    static test::LinkHarness* made = [] {
+        auto* h = new test::LinkHarness ([] (test::FakePlatform& p) {
+            p.rows.addWiredInterface (2, kWiredIp, kNetmask, { 0x00, 0x11, 0x22, 0x33, 0x44, 0x55 });
+            p.rows.addWirelessInterface (3, kWirelessIp, kNetmask, { 0x00, 0x11, 0x22, 0x33, 0x44, 0x66 }, "fuzz",
+                                         { 0x02, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE });
+        });
         h->mc->getLog().setWritesFile (false);
+        // The master pipe keeps its reader; the client pipes made from here on have none.
+        h->platform.makePipeEndpoint = [hub = h->platform.pipes] { return std::make_unique<ReaderlessPipe> (hub); };
         return h;
     }();
     return *made;
+}
+
+namespace
+{
+void resetManager (const StartFlags& flags)
+{
+    auto& h = harness();
+    h.mc->resetForTests (flags.processConnected, flags.suspended, flags.linkPermitted);
+    h.clearSent();
+    h.clearPipeMessages();
+    h.clearLog();
+    h.scheduler.clearEvents();
+}
+} // namespace
+
+void finishInput()
+{
+    // A client pipe's reader ends as soon as it runs (ReaderlessPipe); dropping the pipe while
+    // its thread is still starting would put JUCE's stop into its 2 ms polling sleep.
+    auto& connections = harness().mc->getConnections();
+    for (int i = 1; i < connections.size(); ++i)
+        if (const auto c = connections.get (i))
+            for (int spins = 0; c->isThreadRunning() && spins < 1000000; ++spins)
+                std::this_thread::yield();
+    resetManager (StartFlags::of (0));
 }
 
 void startInput (const StartFlags& flags)
@@ -71,11 +116,7 @@ void startInput (const StartFlags& flags)
     auto& h = harness();
     // The random back-off delays: the same input must take the same path whenever it runs.
     g_random.reset();
-    h.mc->resetForTests (flags.processConnected, flags.suspended, flags.linkPermitted);
-    h.clearSent();
-    h.clearPipeMessages();
-    h.clearLog();
-    h.scheduler.clearEvents();
+    resetManager (flags);
 
     if (flags.phase == 0)
         return;
@@ -83,7 +124,7 @@ void startInput (const StartFlags& flags)
     h.receive (peer, test::FrameBuilder::configNotify (3, 1, peer, { 0xAA, 0, 0, 0, 0, 3 }));
     static constexpr uint8_t kPhaseStates[] = { STATE_IDLE, STATE_DISCOVERY, STATE_IDUSE, STATE_RUN };
     for (int i = 0; i < 64 && h.mc->getLinkStatus().state != kPhaseStates[flags.phase]; ++i)
-        if (!h.scheduler.fireNext())
+        if (! h.scheduler.fireNext())
             break;
 }
 

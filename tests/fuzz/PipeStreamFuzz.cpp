@@ -55,5 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
         h.scheduler.advance (25);
         checkInvariants();
     }
+    finishInput();
     return 0;
 }

@@ -9,6 +9,24 @@ VirtualScheduler::VirtualScheduler() = default;
 
 VirtualScheduler::~VirtualScheduler() = default;
 
+VirtualScheduler::Running* VirtualScheduler::find (LyrLinkSysMgrTimer* timer)
+{
+    for (auto& r : m_timers)
+        if (r.timer == timer)
+            return &r;
+    return nullptr;
+}
+
+bool VirtualScheduler::erase (LyrLinkSysMgrTimer* timer)
+{
+    auto* r = find (timer);
+    if (r == nullptr)
+        return false;
+    *r = m_timers.back();
+    m_timers.pop_back();
+    return true;
+}
+
 int64_t VirtualScheduler::now() const
 {
     const std::lock_guard<std::recursive_mutex> g (m_lock);
@@ -22,11 +40,12 @@ bool VirtualScheduler::fireNext()
     {
         const std::lock_guard<std::recursive_mutex> g (m_lock);
         const Entry* best = nullptr;
-        for (auto& [t, e] : m_timers)
-            if (best == nullptr || e.due < best->due || (e.due == best->due && e.sequence < best->sequence))
+        for (auto& r : m_timers)
+            if (best == nullptr || r.entry.due < best->due ||
+                (r.entry.due == best->due && r.entry.sequence < best->sequence))
             {
-                best = &e;
-                timer = t;
+                best = &r.entry;
+                timer = r.timer;
             }
         if (best == nullptr)
             return false;
@@ -40,11 +59,11 @@ bool VirtualScheduler::fireNext()
     // A job that left its timer running (not stopped, not restarted) fires again one period later,
     // as a juce::Timer does.
     const std::lock_guard<std::recursive_mutex> g (m_lock);
-    auto it = m_timers.find (timer);
-    if (it != m_timers.end() && it->second.sequence == sequence)
+    auto* r = find (timer);
+    if (r != nullptr && r->entry.sequence == sequence)
     {
-        it->second.due += it->second.period;
-        it->second.sequence = ++m_sequence;
+        r->entry.due += r->entry.period;
+        r->entry.sequence = ++m_sequence;
     }
     return true;
 }
@@ -57,8 +76,8 @@ void VirtualScheduler::advance (int64_t ms)
         bool due = false;
         {
             const std::lock_guard<std::recursive_mutex> g (m_lock);
-            for (auto& [t, e] : m_timers)
-                due = due || e.due <= target;
+            for (auto& r : m_timers)
+                due = due || r.entry.due <= target;
         }
         if (! due)
             break;
@@ -72,8 +91,8 @@ std::map<uint32_t, int> VirtualScheduler::running() const
 {
     const std::lock_guard<std::recursive_mutex> g (m_lock);
     std::map<uint32_t, int> result;
-    for (auto& [t, e] : m_timers)
-        result[t->getTimerId()] = e.period;
+    for (auto& r : m_timers)
+        result[r.timer->getTimerId()] = r.entry.period;
     return result;
 }
 
@@ -87,9 +106,9 @@ int VirtualScheduler::periodOf (uint32_t id) const
 int64_t VirtualScheduler::dueOf (uint32_t id) const
 {
     const std::lock_guard<std::recursive_mutex> g (m_lock);
-    for (auto& [t, e] : m_timers)
-        if (t->getTimerId() == id)
-            return e.due;
+    for (auto& r : m_timers)
+        if (r.timer->getTimerId() == id)
+            return r.entry.due;
     return -1;
 }
 
@@ -139,15 +158,19 @@ void VirtualScheduler::timerCreated (LyrLinkSysMgrTimer& timer)
 void VirtualScheduler::timerStarted (LyrLinkSysMgrTimer& timer, int periodMs)
 {
     const std::lock_guard<std::recursive_mutex> g (m_lock);
-    const int period = std::max (1, periodMs);  // JUCE runs a 0 ms timer at 1 ms
-    m_timers[&timer] = { m_now + period, period, ++m_sequence };
+    const int period = std::max (1, periodMs); // JUCE runs a 0 ms timer at 1 ms
+    const Entry entry { m_now + period, period, ++m_sequence };
+    if (auto* r = find (&timer))
+        r->entry = entry;
+    else
+        m_timers.push_back ({ &timer, entry });
     m_events.push_back ({ m_now, timer.getTimerId(), true, periodMs });
 }
 
 void VirtualScheduler::timerStopped (LyrLinkSysMgrTimer& timer)
 {
     const std::lock_guard<std::recursive_mutex> g (m_lock);
-    if (m_timers.erase (&timer) != 0)
+    if (erase (&timer))
         m_events.push_back ({ m_now, timer.getTimerId(), false, 0 });
 }
 
@@ -155,7 +178,7 @@ void VirtualScheduler::timerDestroyed (LyrLinkSysMgrTimer& timer)
 {
     const std::lock_guard<std::recursive_mutex> g (m_lock);
     m_destroyed.push_back (timer.getTimerId());
-    if (m_timers.erase (&timer) != 0)
+    if (erase (&timer))
         m_destroyedWhileRunning.push_back (timer.getTimerId());
 }
 

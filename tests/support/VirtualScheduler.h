@@ -23,8 +23,8 @@ public:
     {
         int64_t atMs;
         uint32_t timerId;
-        bool started;   // false: stopped
-        int periodMs;   // of a start
+        bool started; // false: stopped
+        int periodMs; // of a start
     };
 
     /** One expiry: the job of timerId ran at atMs. */
@@ -86,7 +86,17 @@ private:
     mutable std::recursive_mutex m_lock;
     int64_t m_now = 0;
     uint64_t m_sequence = 0;
-    std::map<LyrLinkSysMgrTimer*, Entry> m_timers;
+    struct Running
+    {
+        LyrLinkSysMgrTimer* timer;
+        Entry entry;
+    };
+    /** The running timers, in no order: a flat list, so that starting and stopping a timer does
+        not allocate once it has grown (a fuzzer starts and stops thousands a second). */
+    std::vector<Running> m_timers;
+
+    Running* find (LyrLinkSysMgrTimer* timer);
+    bool erase (LyrLinkSysMgrTimer* timer);
     std::vector<Event> m_events;
     std::vector<Firing> m_firings;
     std::vector<uint32_t> m_created;

@@ -67,6 +67,11 @@ public:
         if (s == INVALID_SOCKET)
             return false;
         setFlag (s, SO_BROADCAST);
+        // A receive buffer that holds bursts while the one receive thread waits for its turn (the
+        // same size as on Linux); the result is not looked at: the socket works with any size.
+        const int receiveBufferBytes = 2 * 1024 * 1024;
+        (void) ::setsockopt (s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*> (&receiveBufferBytes),
+                             sizeof (receiveBufferBytes));
         // Winsock lets a second socket bind a port that is in use only with SO_REUSEADDR, which is
         // left unset here; SO_EXCLUSIVEADDRUSE is not wanted either (the broadcast senders bind
         // with SO_REUSEADDR to addresses of their own).

@@ -18,9 +18,9 @@ namespace
 struct RecordingCallback : LyrLinkNetworkAccessCallback
 {
     std::vector<std::pair<Ipv4, size_t>> frames;
-    void frameRead (const uint8_t* source, const juce::MemoryBlock& data) override
+    void frameRead (const uint8_t* source, ByteView data) override
     {
-        frames.emplace_back (ipv4FromOctets (source), data.getSize());
+        frames.emplace_back (ipv4FromOctets (source), data.size());
     }
 };
 
