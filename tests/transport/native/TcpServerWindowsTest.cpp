@@ -2,6 +2,7 @@
 // cannot show (a real backlog, a blocked recv woken by shutdown, a wait woken by shutdown, a port
 // held by another socket, nothing written back). The same cases as on Linux.
 #include "support/LinkHarness.h"
+#include "support/RecordingServer.h"
 #include "transport/LyrLinkSysMgrTCP.h"
 #include "transport/native/StreamListener_windows.h"
 #include "transport/native/Winsock_windows.h"
@@ -19,51 +20,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-
-/** What the server handed on, with the thread it ran on. */
-class RecordingCallback final : public LyrLinkNetworkAccessCallback
-{
-public:
-    struct Read
-    {
-        std::array<uint8_t, 4> source;
-        std::vector<uint8_t> bytes;
-        juce::String threadName;
-    };
-
-    void frameRead (const uint8_t* sourceAddress, const juce::MemoryBlock& data) override
-    {
-        Read r;
-        std::memcpy (r.source.data(), sourceAddress, 4);
-        const auto* p = static_cast<const uint8_t*> (data.getData());
-        r.bytes.assign (p, p + data.getSize());
-        if (auto* t = juce::Thread::getCurrentThread())
-            r.threadName = t->getThreadName();
-        {
-            const std::lock_guard<std::mutex> g (m_lock);
-            m_reads.push_back (std::move (r));
-        }
-        m_changed.notify_all();
-    }
-
-    /** Waits (for the server thread, not for a timer) until count reads arrived. */
-    bool waitFor (size_t count, std::chrono::milliseconds limit = 5s)
-    {
-        std::unique_lock<std::mutex> l (m_lock);
-        return m_changed.wait_for (l, limit, [&] { return m_reads.size() >= count; });
-    }
-
-    std::vector<Read> reads()
-    {
-        const std::lock_guard<std::mutex> g (m_lock);
-        return m_reads;
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<Read> m_reads;
-};
 
 /** A loopback TCP client. */
 class Client
@@ -121,43 +77,22 @@ private:
     bool m_sawEnd = false;
 };
 
-std::vector<uint8_t> frame (uint8_t type, uint8_t subType, size_t length, uint8_t marker = 0)
-{
-    auto f = FrameBuilder::header (type, subType, length);
-    if (length > kFrameHeaderSize)
-        f[kFrameHeaderSize] = marker;
-    return f;
-}
-
-struct OpenServer
-{
-    OpenServer()
-    {
-        server->m_callback = &callback;
-        ok = server->openServer();
-    }
-
-    RecordingCallback callback;
-    std::unique_ptr<LyrLinkSysMgrTCP> server = std::make_unique<LyrLinkSysMgrTCP> (createWindowsStreamListener(), 0);
-    bool ok = false;
-};
-
 } // namespace
 
 //==============================================================================
 TEST (TcpServerWindows, OneFrameIsHandedOnOnceAndTheConnectionStaysOpen)
 {
-    OpenServer s;
+    RecordingServer s (createWindowsStreamListener(), 0);
     ASSERT_TRUE (s.ok);
     ASSERT_NE (s.server->getBoundPort(), 0);
 
     Client c (s.server->getBoundPort());
     ASSERT_TRUE (c.isConnected());
-    const auto first = frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0x11);
+    const auto first = markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0x11);
     ASSERT_TRUE (c.send (first));
     ASSERT_TRUE (s.callback.waitFor (1));
 
-    const auto second = frame (FRAME_ID_RESPONSE, 1, kIdUseResponseLength, 0x22);
+    const auto second = markedFrame (FRAME_ID_RESPONSE, 1, kIdUseResponseLength, 0x22);
     ASSERT_TRUE (c.send (second));
     ASSERT_TRUE (s.callback.waitFor (2));
 
@@ -179,17 +114,17 @@ TEST (TcpServerWindows, OneFrameIsHandedOnOnceAndTheConnectionStaysOpen)
 
 TEST (TcpServerWindows, ASecondClientIsServedAfterTheFirstCloses)
 {
-    OpenServer s;
+    RecordingServer s (createWindowsStreamListener(), 0);
     ASSERT_TRUE (s.ok);
 
     Client first (s.server->getBoundPort());
-    ASSERT_TRUE (first.send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 1)));
+    ASSERT_TRUE (first.send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 1)));
     ASSERT_TRUE (s.callback.waitFor (1));
 
     // The second connection waits in the backlog while the first is open.
     Client second (s.server->getBoundPort());
     ASSERT_TRUE (second.isConnected());
-    ASSERT_TRUE (second.send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 2)));
+    ASSERT_TRUE (second.send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 2)));
     EXPECT_FALSE (s.callback.waitFor (2, 300ms));
 
     first.close();
@@ -201,10 +136,10 @@ TEST (TcpServerWindows, ASecondClientIsServedAfterTheFirstCloses)
 
 TEST (TcpServerWindows, ClosingEndsABlockedReadPromptly)
 {
-    OpenServer s;
+    RecordingServer s (createWindowsStreamListener(), 0);
     ASSERT_TRUE (s.ok);
     Client c (s.server->getBoundPort());
-    ASSERT_TRUE (c.send (frame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength)));
+    ASSERT_TRUE (c.send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength)));
     // Once the frame is handed on, the server thread is back in a read on the open connection.
     ASSERT_TRUE (s.callback.waitFor (1));
     std::this_thread::sleep_for (50ms);
