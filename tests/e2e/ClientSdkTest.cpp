@@ -124,7 +124,7 @@ TEST (ClientSdk, AnApplicationBuiltAgainstTheInstalledSdkFollowsTheManager)
             << readFile (out);
     for (const char* file : { "include/lyrlink/client.h", "lib/liblyrlink-client.so.1", "lib/liblyrlink-client.a",
                               "lib/pkgconfig/lyrlink-client.pc", "lib/cmake/LyrLinkClient/LyrLinkClientConfig.cmake",
-                              "share/doc/LyrLinkSysMgr/client-protocol.md" })
+                              "share/doc/lyrlink/client-protocol.md" })
         EXPECT_TRUE (std::filesystem::exists (prefix + "/" + file)) << file;
 
     // The example, outside the tree, with nothing but what pkg-config says.
