@@ -26,11 +26,11 @@ namespace
 using lyrlinksim::Bytes;
 
 constexpr const char* kUsage =
-    "usage: lyrlinkflood --to IP --device SPEC [--device SPEC ...] [--rate N] [--duration TIME] [--port N]\n"
+    "usage: lyrlinkflood --to IP --device DEVICE [--device DEVICE ...] [--rate N] [--duration TIME] [--port N]\n"
     "       lyrlinkflood --sink [--duration TIME] [--port N] [--rcvbuf BYTES]\n"
     "\n"
     "  --to IP          where the frames go (unicast)\n"
-    "  --device SPEC    a device as lyrlinksim reads it (id=1,type=1,ip=10.50.0.11[,mac=..]); its\n"
+    "  --device DEVICE  a device as lyrlinksim reads it (id=1,type=1,ip=10.50.0.11[,mac=..]); its\n"
     "                   address must be one of this host's\n"
     "  --rate N         frames per second, all devices together (default 100000)\n"
     "  --duration TIME  how long to send, or to receive with --sink (default 3s)\n"
