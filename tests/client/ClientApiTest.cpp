@@ -28,12 +28,6 @@ namespace
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes framed (const ProcMsg& m)
-{
-    const auto f = frameProcMsg (m);
-    return { f.bytes, f.bytes + sizeof (f.bytes) };
-}
-
 template <typename Record> ProcMsg withRecord (ProcMsg m, const Record& r)
 {
     std::memcpy (m.data, &r, sizeof (r));

@@ -56,12 +56,6 @@ struct ScriptedServer
     std::thread thread;
 };
 
-std::vector<uint8_t> framed (const ProcMsg& m)
-{
-    const auto f = frameProcMsg (m);
-    return { f.bytes, f.bytes + sizeof (f.bytes) };
-}
-
 } // namespace
 
 TEST (LyrLinkClient, PipeNamesFollowTheProcessId)

@@ -15,6 +15,7 @@
 #include "ipc/native/PipeEndpoint_linux.h"
 #endif
 #include "support/LinkHarness.h"
+#include "support/PipeTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +28,6 @@
 
 namespace lyrlink::test
 {
-
-/** A name prefix no other test (or process) uses. */
-inline std::string uniquePipeScope()
-{
-    static std::atomic<int> counter { 0 };
-    return "lyrlink-test-" + std::to_string (client::currentProcessId()) + "-" + std::to_string (++counter) + "-";
-}
 
 /** A real pipe server end of this system, under scope. */
 inline std::unique_ptr<PipeEndpoint> createRealPipeEndpoint (const std::string& scope)

@@ -1,5 +1,6 @@
 #include "netenv/LyrLinkNetworkAccess.h"
 #include "support/FakePlatform.h"
+#include "support/native/LoopbackSockets.h"
 
 #include <gtest/gtest.h>
 
@@ -182,4 +183,74 @@ TEST (UdpSends, FailuresAreReportedAsMinusOne)
     e.shared->sendsFail = false;
     EXPECT_EQ (e.access.sendTo ("no such host name", data, 10), 0);
     EXPECT_TRUE (e.shared->sent.empty());
+}
+
+//==============================================================================
+// The system's own datagram socket on the loopback: a real network stack decides the sizes. (On
+// Windows a datagram longer than the buffer fails with WSAEMSGSIZE and must still be dropped whole.)
+TEST (DatagramPortLoopback, ReceivesUpTo1472BytesAndDropsLargerDatagramsWhole)
+{
+    FakeNetRowSource rows;
+    LyrLinkNetworkAccess access (createSystemDatagramPort(), rows);
+    RecordingCallback callback;
+    access.m_callback = &callback;
+    ASSERT_TRUE (access.bindPort (0));
+    const auto port = access.getDatagramPort().getBoundPort();
+    ASSERT_NE (port, 0);
+    access.getDatagramPort().setReceiveTimeout (1000);
+    access.open (port);  // marks it open; the thread is stopped again right away
+    access.stopThread (2000);
+
+    auto sender = createSystemDatagramPort();
+    ASSERT_TRUE (sender->bindAny (0));
+    auto send = [&] (size_t n) {
+        std::vector<uint8_t> d (n, 0xab);
+        EXPECT_TRUE (sender->sendTo (ip ("127.0.0.1"), port, d.data(), d.size())) << n;
+    };
+
+    send (1473);
+    send (1472);
+    send (0);
+    send (7);
+    for (int i = 0; i < 4; ++i)
+        access.receiveOnce();
+
+    ASSERT_EQ (callback.frames.size(), 2u);
+    EXPECT_EQ (callback.frames[0].second, 1472u);
+    EXPECT_EQ (callback.frames[1].second, 7u);
+    EXPECT_EQ (callback.frames[1].first, ip ("127.0.0.1"));
+}
+
+TEST (DatagramPortLoopback, ClosingReturnsWithinAboutTheReceiveTimeout)
+{
+    FakeNetRowSource rows;
+    auto access = std::make_unique<LyrLinkNetworkAccess> (createSystemDatagramPort(), rows);
+    ASSERT_TRUE (access->bindPort (0));
+    access->open (access->getDatagramPort().getBoundPort());
+    juce::Thread::sleep (50);  // let the loop block in its receive
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    access.reset();
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - start, 1000.0);
+}
+
+TEST (DatagramPortLoopback, ASecondBindOfThePortFails)
+{
+    auto first = createSystemDatagramPort();
+    ASSERT_TRUE (first->bindAny (0));
+    auto second = createSystemDatagramPort();
+    EXPECT_FALSE (second->bindAny (first->getBoundPort()));
+}
+
+TEST (DatagramPortLoopback, BroadcastSendersShareTheirAddressAndResolveNames)
+{
+    auto port = createSystemDatagramPort();
+    auto a = port->openBroadcastSender (ip ("127.0.0.1"));
+    auto b = port->openBroadcastSender (ip ("127.0.0.1"));
+    EXPECT_NE (a, nullptr);
+    EXPECT_NE (b, nullptr);
+    Ipv4 address = 0;
+    ASSERT_TRUE (port->resolve ("192.168.1.20", address));
+    EXPECT_EQ (address, ip ("192.168.1.20"));
+    ASSERT_TRUE (port->resolve ("localhost", address));
+    EXPECT_EQ (address, ip ("127.0.0.1"));
 }

@@ -2,6 +2,7 @@
 // and a missing pipe, the time limits of reads, and requests with their replies.
 #include "client/LyrLinkClient.h"
 #include "ipc/native/PipeEndpoint_windows.h"
+#include "support/PipeTestSupport.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -22,27 +23,11 @@
 
 using namespace lyrlink;
 using namespace lyrlink::client;
+using namespace lyrlink::test;
 using Clock = std::chrono::steady_clock;
 
 namespace
 {
-
-long msSince (Clock::time_point t)
-{
-    return static_cast<long> (std::chrono::duration_cast<std::chrono::milliseconds> (Clock::now() - t).count());
-}
-
-std::string uniqueScope()
-{
-    static std::atomic<int> counter { 0 };
-    return "lyrlink-client-test-" + std::to_string (::GetCurrentProcessId()) + "-" + std::to_string (++counter) + "-";
-}
-
-std::vector<uint8_t> framed (const ProcMsg& m)
-{
-    const auto f = frameProcMsg (m);
-    return { f.bytes, f.bytes + sizeof (f.bytes) };
-}
 
 /** A master pipe that answers every whole request with reply(request), read and written on a
     thread of its own, for as many clients as come. */
@@ -108,20 +93,20 @@ TEST (PipeClientWindows, TheProcessIdIsTheSystemsOne) { EXPECT_EQ (currentProces
 
 TEST (PipeClientWindows, OpeningAPipeThatNobodyServesFindsNoManagerAtOnce)
 {
-    PipeClient c (uniqueScope());
+    PipeClient c (uniquePipeScope());
     const auto t = Clock::now();
     EXPECT_EQ (c.open (kPipeBaseName, 3000), Status::noManager);
     EXPECT_LT (msSince (t), 1000);
     EXPECT_FALSE (c.isOpen());
 
     LinkStatus status {};
-    ManagerClient manager ({ uniqueScope(), 500 });
+    ManagerClient manager ({ uniquePipeScope(), 500 });
     EXPECT_EQ (manager.getLinkStatus (status), Status::noManager);
 }
 
 TEST (PipeClientWindows, ReadsWaitWithinTheirTimeLimitAndKeepWhatArrived)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto e = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
     std::thread reader ([&e] {
@@ -162,7 +147,7 @@ TEST (PipeClientWindows, ReadsWaitWithinTheirTimeLimitAndKeepWhatArrived)
 
 TEST (PipeClientWindows, RequestsWaitForABusyMasterPipe)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     AnsweringServer server (scope, statusReply);
 
     LinkStatus status {};

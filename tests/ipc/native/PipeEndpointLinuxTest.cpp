@@ -16,59 +16,6 @@ using namespace lyrlink::test;
 using client::Status;
 using Clock = std::chrono::steady_clock;
 
-namespace
-{
-
-long msSince (Clock::time_point t)
-{
-    return static_cast<long> (std::chrono::duration_cast<std::chrono::milliseconds> (Clock::now() - t).count());
-}
-
-/** Reads from the endpoint on a thread of its own until it is closed; keeps what it read. */
-struct Reader
-{
-    explicit Reader (PipeEndpoint& e)
-        : thread ([this, &e] {
-              uint8_t b[4096];
-              for (;;)
-              {
-                  const int n = e.read (b, sizeof (b));
-                  const std::lock_guard<std::mutex> g (lock);
-                  results.push_back (n);
-                  if (n < 0)
-                      return;
-                  bytes.insert (bytes.end(), b, b + std::max (n, 0));
-              }
-          })
-    {
-    }
-    ~Reader() { thread.join(); }
-
-    std::vector<int> snapshot()
-    {
-        const std::lock_guard<std::mutex> g (lock);
-        return results;
-    }
-    bool waitFor (const std::function<bool (const std::vector<int>&)>& done)
-    {
-        const auto end = Clock::now() + std::chrono::seconds (3);
-        while (Clock::now() < end)
-        {
-            if (done (snapshot()))
-                return true;
-            std::this_thread::sleep_for (std::chrono::milliseconds (2));
-        }
-        return false;
-    }
-
-    std::mutex lock;
-    std::vector<int> results;
-    std::vector<uint8_t> bytes;
-    std::thread thread;
-};
-
-} // namespace
-
 TEST (PipeEndpointLinux, ANameIsHeldByOneServerAndFreedByClose)
 {
     const auto scope = uniquePipeScope();
@@ -91,7 +38,7 @@ TEST (PipeEndpointLinux, ReadServesOneClientAtATimeAndReportsItsEnd)
     const auto scope = uniquePipeScope();
     auto e = createLinuxPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
-    Reader reader (*e);
+    PipeEndpointReader reader (*e);
 
     client::PipeClient first (scope), second (scope);
     ASSERT_EQ (first.open ("P", 1000), Status::ok);
@@ -123,7 +70,7 @@ TEST (PipeEndpointLinux, AWriteWaitsAtMostTheConnectTimeForAClient)
     EXPECT_LT (msSince (t), 1000);
 
     // A client that connects while the write waits gets the bytes.
-    Reader reader (*e);
+    PipeEndpointReader reader (*e);
     auto pending = std::async (std::launch::async, [&] { return e->write (bytes, sizeof (bytes), 2000, 2000); });
     client::PipeClient c (scope);
     ASSERT_EQ (c.open ("P", 1000), Status::ok);
@@ -168,7 +115,7 @@ TEST (PipeEndpointLinux, AWriteToAClientThatDoesNotReadGivesUpAfterTheWriteTime)
     const auto scope = uniquePipeScope();
     auto e = createLinuxPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
-    Reader reader (*e);
+    PipeEndpointReader reader (*e);
     client::PipeClient c (scope);
     ASSERT_EQ (c.open ("P", 1000), Status::ok);
 

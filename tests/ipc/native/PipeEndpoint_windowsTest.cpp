@@ -6,6 +6,7 @@
 #include "ipc/PipeFrameReader.h"
 #include "ipc/ProcMsg.h"
 #include "ipc/native/PipeAddress_windows.h"
+#include "support/PipeTestSupport.h"
 #include "support/native/Wine_windows.h"
 
 #include <aclapi.h>
@@ -27,75 +28,9 @@ using client::PipeClient;
 using client::Status;
 using Clock = std::chrono::steady_clock;
 
-namespace
-{
-
-long msSince (Clock::time_point t)
-{
-    return static_cast<long> (std::chrono::duration_cast<std::chrono::milliseconds> (Clock::now() - t).count());
-}
-
-/** A name prefix no other test (or process) uses. */
-std::string uniqueScope()
-{
-    static std::atomic<int> counter { 0 };
-    return "lyrlink-test-" + std::to_string (::GetCurrentProcessId()) + "-" + std::to_string (++counter) + "-";
-}
-
-/** Reads from the endpoint on a thread of its own until it is closed; keeps what it read. */
-struct Reader
-{
-    explicit Reader (PipeEndpoint& e)
-        : thread ([this, &e] {
-              uint8_t b[4096];
-              for (;;)
-              {
-                  const int n = e.read (b, sizeof (b));
-                  const std::lock_guard<std::mutex> g (lock);
-                  results.push_back (n);
-                  if (n < 0)
-                      return;
-                  bytes.insert (bytes.end(), b, b + std::max (n, 0));
-              }
-          })
-    {
-    }
-    ~Reader() { thread.join(); }
-
-    std::vector<int> snapshot()
-    {
-        const std::lock_guard<std::mutex> g (lock);
-        return results;
-    }
-    bool waitFor (const std::function<bool (const std::vector<int>&)>& done)
-    {
-        const auto end = Clock::now() + std::chrono::seconds (5);
-        while (Clock::now() < end)
-        {
-            if (done (snapshot()))
-                return true;
-            std::this_thread::sleep_for (std::chrono::milliseconds (2));
-        }
-        return false;
-    }
-
-    std::mutex lock;
-    std::vector<int> results;
-    std::vector<uint8_t> bytes;
-    std::thread thread;
-};
-
-std::vector<uint8_t> framed (const ProcMsg& m)
-{
-    const auto f = frameProcMsg (m);
-    return { f.bytes, f.bytes + sizeof (f.bytes) };
-}
-
-} // namespace
-
 TEST (PipeEndpointWindows, ANameIsHeldUntilCloseAndALongerNameIsAnotherPipe)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto a = createWindowsPipeEndpoint (scope);
     auto c = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (a->create ("LyrLinkSysMgrPIPE7"));
@@ -115,7 +50,7 @@ TEST (PipeEndpointWindows, ANameIsHeldUntilCloseAndALongerNameIsAnotherPipe)
 
 TEST (PipeEndpointWindows, ASecondServerOnATakenNameFails)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto a = createWindowsPipeEndpoint (scope);
     auto b = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (a->create (kPipeBaseName));
@@ -127,7 +62,7 @@ TEST (PipeEndpointWindows, ASecondServerOnATakenNameFails)
 
 TEST (PipeEndpointWindows, ThePipeHasOneInstanceOf64ByteBuffersForTheOwnUserOnly)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto e = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
     const HANDLE pipe = ::CreateFileW (makePipePath (scope + "P").c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
@@ -168,10 +103,10 @@ TEST (PipeEndpointWindows, ThePipeHasOneInstanceOf64ByteBuffersForTheOwnUserOnly
 
 TEST (PipeEndpointWindows, ReadServesOneClientAtATimeAndReportsItsEnd)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto e = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
-    Reader reader (*e);
+    PipeEndpointReader reader (*e);
 
     PipeClient first (scope), second (scope);
     ASSERT_EQ (first.open ("P", 1000), Status::ok);
@@ -201,7 +136,7 @@ TEST (PipeEndpointWindows, ReadServesOneClientAtATimeAndReportsItsEnd)
 
 TEST (PipeEndpointWindows, FramesMakeTheRoundTripThroughTheFrameReader)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto e = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (e->create (kPipeBaseName));
     PipeFrameReader frames ([&e] (uint8_t* b, size_t n) { return e->read (b, n); }, [] { return false; });
@@ -233,7 +168,7 @@ TEST (PipeEndpointWindows, FramesMakeTheRoundTripThroughTheFrameReader)
 
 TEST (PipeEndpointWindows, AClientThatLeavesMidFrameLosesThatFrameOnly)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto e = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
     PipeFrameReader frames ([&e] (uint8_t* b, size_t n) { return e->read (b, n); }, [] { return false; });
@@ -261,7 +196,7 @@ TEST (PipeEndpointWindows, AClientThatLeavesMidFrameLosesThatFrameOnly)
 
 TEST (PipeEndpointWindows, AWriteWaitsAtMostTheConnectTimeForAClient)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto e = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
     const uint8_t bytes[4] = { 1, 2, 3, 4 };
@@ -272,7 +207,7 @@ TEST (PipeEndpointWindows, AWriteWaitsAtMostTheConnectTimeForAClient)
     EXPECT_LT (msSince (t), 1000);
 
     // A client that connects while the write waits gets the bytes.
-    Reader reader (*e);
+    PipeEndpointReader reader (*e);
     auto pending = std::async (std::launch::async, [&] { return e->write (bytes, sizeof (bytes), 2000, 2000); });
     PipeClient c (scope);
     ASSERT_EQ (c.open ("P", 1000), Status::ok);
@@ -292,7 +227,7 @@ TEST (PipeEndpointWindows, AWriteWaitsAtMostTheConnectTimeForAClient)
 
 TEST (PipeEndpointWindows, AWriteToAClientThatLeftFails)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto e = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
     PipeClient c (scope);
@@ -309,10 +244,10 @@ TEST (PipeEndpointWindows, AWriteToAClientThatLeftFails)
 
 TEST (PipeEndpointWindows, AWriteToAClientThatDoesNotReadGivesUpAfterTheWriteTime)
 {
-    const auto scope = uniqueScope();
+    const auto scope = uniquePipeScope();
     auto e = createWindowsPipeEndpoint (scope);
     ASSERT_TRUE (e->create ("P"));
-    Reader reader (*e);
+    PipeEndpointReader reader (*e);
     PipeClient c (scope);
     ASSERT_EQ (c.open ("P", 1000), Status::ok);
 

@@ -1,92 +1,28 @@
-// The frame server on Winsock over the loopback (under Wine as on Windows): what the fake listener
-// cannot show (a real backlog, a blocked recv woken by shutdown, a wait woken by shutdown, a port
-// held by another socket, nothing written back). The same cases as on Linux.
+// The frame server on the system's own sockets over the loopback (Linux sockets, or Winsock under
+// Wine as on Windows): what the fake listener cannot show (a real backlog, a blocked read woken by
+// shutdown, a wait woken by shutdown, a port held by another socket, nothing written back).
 #include "support/LinkHarness.h"
 #include "support/RecordingServer.h"
+#include "support/native/LoopbackSockets.h"
 #include "transport/LyrLinkSysMgrTCP.h"
-#include "transport/native/StreamListener_windows.h"
-#include "transport/native/Winsock_windows.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 using namespace lyrlink;
 using namespace lyrlink::test;
 using namespace std::chrono_literals;
 
-namespace
-{
-
-/** A loopback TCP client. */
-class Client
-{
-public:
-    explicit Client (uint16_t port)
-    {
-        startWinsockOnce();
-        m_socket = ::socket (AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa {};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons (port);
-        sa.sin_addr.s_addr = htonl (INADDR_LOOPBACK);
-        const BOOL one = TRUE;
-        (void) ::setsockopt (m_socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*> (&one), sizeof (one));
-        m_connected = ::connect (m_socket, reinterpret_cast<const sockaddr*> (&sa), sizeof (sa)) == 0;
-    }
-    ~Client() { close(); }
-
-    bool isConnected() const { return m_connected; }
-
-    bool send (const std::vector<uint8_t>& bytes)
-    {
-        return ::send (m_socket, reinterpret_cast<const char*> (bytes.data()), static_cast<int> (bytes.size()), 0)
-            == static_cast<int> (bytes.size());
-    }
-
-    /** Reads until the server closes the connection; returns what it wrote back. */
-    std::vector<uint8_t> readToEnd()
-    {
-        const DWORD ms = 5000;
-        (void) ::setsockopt (m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*> (&ms), sizeof (ms));
-        std::vector<uint8_t> all;
-        char b[256];
-        int n;
-        while ((n = ::recv (m_socket, b, sizeof (b), 0)) > 0)
-            all.insert (all.end(), b, b + n);
-        // A reset is the end too: the server closed a connection it had not read to the end.
-        m_sawEnd = n == 0 || (n == SOCKET_ERROR && ::WSAGetLastError() == WSAECONNRESET);
-        return all;
-    }
-
-    bool sawEnd() const { return m_sawEnd; }
-
-    void close()
-    {
-        if (m_socket != INVALID_SOCKET)
-            ::closesocket (m_socket);
-        m_socket = INVALID_SOCKET;
-    }
-
-private:
-    SOCKET m_socket = INVALID_SOCKET;
-    bool m_connected = false;
-    bool m_sawEnd = false;
-};
-
-} // namespace
-
 //==============================================================================
-TEST (TcpServerWindows, OneFrameIsHandedOnOnceAndTheConnectionStaysOpen)
+TEST (TcpServerLoopback, OneFrameIsHandedOnOnceAndTheConnectionStaysOpen)
 {
-    RecordingServer s (createWindowsStreamListener(), 0);
+    RecordingServer s (createSystemStreamListener(), 0);
     ASSERT_TRUE (s.ok);
     ASSERT_NE (s.server->getBoundPort(), 0);
 
-    Client c (s.server->getBoundPort());
+    LoopbackTcpClient c (s.server->getBoundPort());
     ASSERT_TRUE (c.isConnected());
     const auto first = markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 0x11);
     ASSERT_TRUE (c.send (first));
@@ -112,17 +48,17 @@ TEST (TcpServerWindows, OneFrameIsHandedOnOnceAndTheConnectionStaysOpen)
     EXPECT_TRUE (c.sawEnd());
 }
 
-TEST (TcpServerWindows, ASecondClientIsServedAfterTheFirstCloses)
+TEST (TcpServerLoopback, ASecondClientIsServedAfterTheFirstCloses)
 {
-    RecordingServer s (createWindowsStreamListener(), 0);
+    RecordingServer s (createSystemStreamListener(), 0);
     ASSERT_TRUE (s.ok);
 
-    Client first (s.server->getBoundPort());
+    LoopbackTcpClient first (s.server->getBoundPort());
     ASSERT_TRUE (first.send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 1)));
     ASSERT_TRUE (s.callback.waitFor (1));
 
     // The second connection waits in the backlog while the first is open.
-    Client second (s.server->getBoundPort());
+    LoopbackTcpClient second (s.server->getBoundPort());
     ASSERT_TRUE (second.isConnected());
     ASSERT_TRUE (second.send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength, 2)));
     EXPECT_FALSE (s.callback.waitFor (2, 300ms));
@@ -134,11 +70,11 @@ TEST (TcpServerWindows, ASecondClientIsServedAfterTheFirstCloses)
     EXPECT_EQ (reads[1].bytes[kFrameHeaderSize], 2);
 }
 
-TEST (TcpServerWindows, ClosingEndsABlockedReadPromptly)
+TEST (TcpServerLoopback, ClosingEndsABlockedReadPromptly)
 {
-    RecordingServer s (createWindowsStreamListener(), 0);
+    RecordingServer s (createSystemStreamListener(), 0);
     ASSERT_TRUE (s.ok);
-    Client c (s.server->getBoundPort());
+    LoopbackTcpClient c (s.server->getBoundPort());
     ASSERT_TRUE (c.send (markedFrame (FRAME_CONFIG_NOTIFY, 0, kConfigNotifyLength)));
     // Once the frame is handed on, the server thread is back in a read on the open connection.
     ASSERT_TRUE (s.callback.waitFor (1));
@@ -153,9 +89,9 @@ TEST (TcpServerWindows, ClosingEndsABlockedReadPromptly)
     EXPECT_TRUE (c.sawEnd());
 }
 
-TEST (TcpServerWindows, ClosingAnIdleServerIsPrompt)
+TEST (TcpServerLoopback, ClosingAnIdleServerIsPrompt)
 {
-    auto server = std::make_unique<LyrLinkSysMgrTCP> (createWindowsStreamListener(), 0);
+    auto server = std::make_unique<LyrLinkSysMgrTCP> (createSystemStreamListener(), 0);
     ASSERT_TRUE (server->openServer());
     EXPECT_TRUE (server->isThreadRunning());
     EXPECT_FALSE (server->openServer()) << "there is no reopening";
@@ -165,27 +101,27 @@ TEST (TcpServerWindows, ClosingAnIdleServerIsPrompt)
     EXPECT_LT (std::chrono::steady_clock::now() - start, 500ms);
 }
 
-TEST (TcpServerWindows, ABusyPortFailsToOpenWithoutAThread)
+TEST (TcpServerLoopback, ABusyPortFailsToOpenWithoutAThread)
 {
-    LyrLinkSysMgrTCP first (createWindowsStreamListener(), 0);
+    LyrLinkSysMgrTCP first (createSystemStreamListener(), 0);
     ASSERT_TRUE (first.openServer());
 
-    LyrLinkSysMgrTCP second (createWindowsStreamListener(), first.getBoundPort());
+    LyrLinkSysMgrTCP second (createSystemStreamListener(), first.getBoundPort());
     EXPECT_FALSE (second.openServer());
     EXPECT_FALSE (second.isThreadRunning());
     EXPECT_FALSE (second.isOpen());
 }
 
 //==============================================================================
-TEST (StreamListenerWindows, WaitsAcceptsReadsAndSeesThePeerClose)
+TEST (StreamListenerLoopback, WaitsAcceptsReadsAndSeesThePeerClose)
 {
-    auto listener = createWindowsStreamListener();
+    auto listener = createSystemStreamListener();
     ASSERT_TRUE (listener->open (0, 1));
     ASSERT_NE (listener->getBoundPort(), 0);
     EXPECT_FALSE (listener->open (0, 1)) << "an open listener does not open again";
     EXPECT_EQ (listener->waitForConnection (0), StreamListener::WaitResult::idle);
 
-    Client c (listener->getBoundPort());
+    LoopbackTcpClient c (listener->getBoundPort());
     ASSERT_TRUE (c.isConnected());
     ASSERT_EQ (listener->waitForConnection (5000), StreamListener::WaitResult::pending);
     auto connection = listener->accept();
@@ -199,11 +135,11 @@ TEST (StreamListenerWindows, WaitsAcceptsReadsAndSeesThePeerClose)
     EXPECT_EQ (connection->read (buffer, sizeof (buffer)), 0);
 }
 
-TEST (StreamListenerWindows, ShutdownWakesABlockedReadAndAWait)
+TEST (StreamListenerLoopback, ShutdownWakesABlockedReadAndAWait)
 {
-    auto listener = createWindowsStreamListener();
+    auto listener = createSystemStreamListener();
     ASSERT_TRUE (listener->open (0, 1));
-    Client c (listener->getBoundPort());
+    LoopbackTcpClient c (listener->getBoundPort());
     ASSERT_EQ (listener->waitForConnection (5000), StreamListener::WaitResult::pending);
     auto connection = listener->accept();
     ASSERT_NE (connection, nullptr);
