@@ -82,12 +82,7 @@ finish()
     [ -n "$watch_pid" ] && vnet_stop_first+=("$watch_pid")
     [ -n "$mgr_pid" ] && vnet_stop_first+=("$mgr_pid")
     vnet_cleanup
-    [ -n "${SUDO_UID:-}" ] && chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$work" 2>/dev/null
-    if [ "$rc" -eq 0 ] && [ "$keep" = 0 ]; then
-        rm -rf "$work"
-    else
-        echo "flood: the manager's log and the programs' output stay in $work"
-    fi
+    vnet_finish_work "$work" "$rc" "$keep"
     exit "$rc"
 }
 trap finish EXIT

@@ -80,12 +80,7 @@ finish()
         [ -n "$p" ] && vnet_stop_first+=("$p")
     done
     vnet_cleanup
-    [ -n "${SUDO_UID:-}" ] && chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$work" 2>/dev/null
-    if [ "$rc" -eq 0 ] && [ "$keep" = 0 ]; then
-        rm -rf "$work"
-    else
-        echo "soak: the manager's log and the programs' output stay in $work"
-    fi
+    vnet_finish_work "$work" "$rc" "$keep"
     exit "$rc"
 }
 trap finish EXIT

@@ -119,3 +119,16 @@ vnet_cleanup()
     vnet_pids=()
     vnet_namespaces=()
 }
+
+# Hands the work folder WORK to whoever ran the script through sudo, then removes it when the run
+# ended with status 0 and KEEP is 0, and otherwise says where it stays.
+# Usage: vnet_finish_work WORK RC KEEP
+vnet_finish_work()
+{
+    [ -n "${SUDO_UID:-}" ] && chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$1" 2>/dev/null
+    if [ "$2" -eq 0 ] && [ "$3" = 0 ]; then
+        rm -rf "$1"
+    else
+        vnet_say "the manager's log and the programs' output stay in $1"
+    fi
+}

@@ -20,18 +20,11 @@ using client::Status;
 namespace
 {
 
-/** A namespace with loopback up; removed at the end, with any manager still running in it. */
-struct Namespace
+/** A namespace with loopback up; at the end any manager still running in it is ended first. */
+struct Namespace : LoopbackNamespace
 {
-    explicit Namespace (const std::string& what) : name (uniqueName (what))
-    {
-        sh ("ip netns del " + name + " 2>/dev/null");
-        ready = sh ("ip netns add " + name + " && ip -n " + name + " link set lo up") == 0;
-    }
+    using LoopbackNamespace::LoopbackNamespace;
     ~Namespace();
-
-    std::string name;
-    bool ready = false;
 };
 
 /** The network namespace's inode of a process, or of a named namespace; 0 when unknown. */
@@ -80,7 +73,6 @@ Namespace::~Namespace()
 {
     for (const auto pid : managersIn (name))
         ::kill (pid, SIGKILL);
-    sh ("ip netns del " + name + " 2>/dev/null");
 }
 
 bool waitForText (const std::string& file, const std::string& text, std::chrono::milliseconds timeout)

@@ -17,19 +17,7 @@ using client::Status;
 namespace
 {
 
-/** A namespace with loopback up, removed with everything in it at the end. */
-struct Namespace
-{
-    explicit Namespace (const std::string& what) : name (uniqueName (what))
-    {
-        sh ("ip netns del " + name + " 2>/dev/null");
-        ready = sh ("ip netns add " + name + " && ip -n " + name + " link set lo up") == 0;
-    }
-    ~Namespace() { sh ("ip netns del " + name + " 2>/dev/null"); }
-
-    std::string name;
-    bool ready = false;
-};
+using Namespace = LoopbackNamespace;
 
 /** A socket bound to port 50000 on all addresses inside netns, as another program would hold it. */
 int holdPort (const std::string& netns, int socketType)

@@ -28,6 +28,14 @@ std::string ipText (const uint8_t* ip)
 
 std::string uniqueName (const std::string& what) { return "lyr-" + what + "-" + std::to_string (::getpid()); }
 
+LoopbackNamespace::LoopbackNamespace (const std::string& what) : name (uniqueName (what))
+{
+    sh ("ip netns del " + name + " 2>/dev/null");
+    ready = sh ("ip netns add " + name + " && ip -n " + name + " link set lo up") == 0;
+}
+
+LoopbackNamespace::~LoopbackNamespace() { sh ("ip netns del " + name + " 2>/dev/null"); }
+
 //==============================================================================
 Manager::Manager (const std::string& netns)
 {

@@ -32,6 +32,19 @@ std::string ipText (const uint8_t* ip);
 /** A name for namespaces of this test run: "lyr-", what, "-" and the process id. */
 std::string uniqueName (const std::string& what);
 
+/** A network namespace of uniqueName (what) with only its loopback, up; deleted at the end with
+    everything still in it. */
+struct LoopbackNamespace
+{
+    explicit LoopbackNamespace (const std::string& what);
+    ~LoopbackNamespace();
+    LoopbackNamespace (const LoopbackNamespace&) = delete;
+    LoopbackNamespace& operator= (const LoopbackNamespace&) = delete;
+
+    std::string name;
+    bool ready = false;
+};
+
 //==============================================================================
 /** LyrLinkSysMgr running in a network namespace, with a home folder (and so a log) of its own. */
 class Manager

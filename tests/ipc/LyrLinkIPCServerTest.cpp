@@ -25,15 +25,6 @@ bool allZero (const uint8_t* p, size_t n)
     return true;
 }
 
-/** ProcessConnect on a fresh master connection (closed afterwards); the reply's result. */
-uint32_t connectProcess (RealPipeHarness& h, uint32_t pid)
-{
-    auto master = h.open (kPipeBaseName);
-    ProcMsg reply;
-    EXPECT_EQ (h.exchange (*master, makeProcMsg (KIND_PROCESS_CONNECT, pid, 0, 0), reply), Status::ok);
-    return reply.result;
-}
-
 } // namespace
 
 TEST (LyrLinkIPCServer, ProcessConnectCreatesTheClientPipeAndReplies)

@@ -105,4 +105,13 @@ public:
     }
 };
 
+/** ProcessConnect on a fresh master connection (closed afterwards); the reply's result. */
+inline uint32_t connectProcess (RealPipeHarness& h, uint32_t pid)
+{
+    auto master = h.open (kPipeBaseName);
+    ProcMsg reply;
+    EXPECT_EQ (h.exchange (*master, makeProcMsg (KIND_PROCESS_CONNECT, pid, 0, 0), reply), client::Status::ok);
+    return reply.result;
+}
+
 } // namespace lyrlink::test

@@ -2,6 +2,7 @@
 
 #include "client/LinkFormat.h"
 #include "client/LyrLinkClient.h"
+#include "common/CliMessages.h"
 
 #include <CLI/CLI.hpp>
 
@@ -54,19 +55,6 @@ bool parseNumber (const std::string& text, long min, long max, long& value)
         return false;
     value = v;
     return true;
-}
-
-/** The parser's message for an option without its value, in this program's words. */
-std::string describeParseError (const CLI::Error& e)
-{
-    const std::string what = e.what();
-    const auto colon = what.find (':');
-    if (dynamic_cast<const CLI::ArgumentMismatch*> (&e) != nullptr && colon != std::string::npos
-        && what.find ("required", colon) != std::string::npos)
-        return what.substr (0, colon) + " needs a value";
-    if (what.find ("disallowed flag override") != std::string::npos)
-        return "--" + what.substr (0, what.find (' ')) + " takes no value";
-    return what;
 }
 
 int failed (ManagerClient& client, Status s, std::ostream& err)
@@ -169,7 +157,7 @@ int runLyrlinkctl (const std::vector<std::string>& args, std::ostream& out, std:
             out << lyrlinkctlUsage();
             return CTL_OK;
         }
-        err << "lyrlinkctl: " << describeParseError (e) << "\n" << lyrlinkctlUsage();
+        err << "lyrlinkctl: " << tools::describeParseError (e) << "\n" << lyrlinkctlUsage();
         return CTL_USAGE;
     }
     if (help)

@@ -1,5 +1,7 @@
 #include "lyrlinksim/SimConfig.h"
 
+#include "common/CliMessages.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -470,24 +472,6 @@ Ipv4 SimConfig::broadcastFor (const DeviceIdentity& device) const
     return broadcast ? *broadcast : (device.ip | ~netmask);
 }
 
-namespace
-{
-
-/** The parser's message for a flag with a value or an option without one, in this program's words. */
-std::string describeParseError (const CLI::Error& e)
-{
-    const std::string what = e.what();
-    const auto colon = what.find (':');
-    if (dynamic_cast<const CLI::ArgumentMismatch*> (&e) != nullptr && colon != std::string::npos
-        && what.find ("required", colon) != std::string::npos)
-        return what.substr (0, colon) + " needs a value";
-    if (what.find ("disallowed flag override") != std::string::npos)
-        return "--" + what.substr (0, what.find (' ')) + " takes no value";
-    return what;
-}
-
-} // namespace
-
 CommandLineResult parseCommandLine (const std::vector<std::string>& args, SimConfig& config, std::string& error)
 {
     SimConfig c;
@@ -524,7 +508,7 @@ CommandLineResult parseCommandLine (const std::vector<std::string>& args, SimCon
     {
         if (help)
             return CommandLineResult::Help;
-        error = describeParseError (e);
+        error = tools::describeParseError (e);
         return CommandLineResult::Error;
     }
     if (help)

@@ -1,32 +1,12 @@
+// Quit signals on Linux: SIGTERM and SIGINT, taken by a thread of their own.
 #include "app/QuitSignals.h"
 
-#include <juce_events/juce_events.h>
-
 #include <csignal>
-#include <mutex>
 #include <pthread.h>
 #include <thread>
 
 namespace lyrlink
 {
-
-namespace
-{
-// Guards both flags, and is held while a quit is posted: the message thread's start and stop
-// calls are therefore ordered against every post, so no post meets a message manager that does
-// not exist yet or is being destroyed.
-std::mutex g_lock;
-bool g_delivering = false;  // between startDeliveringQuitSignals and stopDeliveringQuitSignals
-bool g_quitPending = false; // a signal came while not delivering
-
-void postQuit()
-{
-    juce::MessageManager::callAsync ([] {
-        if (auto* app = juce::JUCEApplicationBase::getInstance())
-            app->systemRequestedQuit();
-    });
-}
-} // namespace
 
 void installQuitSignalHandling()
 {
@@ -44,30 +24,9 @@ void installQuitSignalHandling()
             int sig = 0;
             if (sigwait (&set, &sig) != 0)
                 continue;
-            const std::lock_guard<std::mutex> g (g_lock);
-            if (g_delivering)
-                postQuit();
-            else
-                g_quitPending = true;
+            quitRequested();
         }
     }).detach();
-}
-
-void startDeliveringQuitSignals()
-{
-    const std::lock_guard<std::mutex> g (g_lock);
-    g_delivering = true;
-    if (g_quitPending)
-    {
-        g_quitPending = false;
-        postQuit();
-    }
-}
-
-void stopDeliveringQuitSignals()
-{
-    const std::lock_guard<std::mutex> g (g_lock);
-    g_delivering = false;
 }
 
 } // namespace lyrlink

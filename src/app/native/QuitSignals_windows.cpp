@@ -5,35 +5,17 @@
 // JUCE's window procedure, which calls closeButtonPressed and systemRequestedQuit.
 #include "app/QuitSignals.h"
 
-#include <juce_events/juce_events.h>
-
 #include <windows.h>
 
-#include <mutex>
 
 namespace lyrlink
 {
 
 namespace
 {
-// Guards the flags, and is held while a quit is posted: the message thread's start and stop calls
-// are therefore ordered against every post, so no post meets a message manager that does not
-// exist yet or is being destroyed.
-std::mutex g_lock;
-bool g_delivering = false;  // between startDeliveringQuitSignals and stopDeliveringQuitSignals
-bool g_quitPending = false; // an event came while not delivering
-
 // How long the handler of a close, log-off or shutdown event holds on: the system ends the
 // process as soon as the handler returns, and about 5 s after a close event in any case.
 constexpr DWORD kShutdownWaitMs = 4500;
-
-void postQuit()
-{
-    juce::MessageManager::callAsync ([] {
-        if (auto* app = juce::JUCEApplicationBase::getInstance())
-            app->systemRequestedQuit();
-    });
-}
 
 // Runs on a thread the system starts for each event.
 BOOL WINAPI onConsoleEvent (DWORD event)
@@ -50,13 +32,7 @@ BOOL WINAPI onConsoleEvent (DWORD event)
             return FALSE;
     }
 
-    {
-        const std::lock_guard<std::mutex> g (g_lock);
-        if (g_delivering)
-            postQuit();
-        else
-            g_quitPending = true;
-    }
+    quitRequested();
 
     // After Ctrl-C and Ctrl-Break the process goes on. After the others it would end as soon as
     // this returns, in the middle of the shutdown just asked for; so this thread waits, and the
@@ -73,23 +49,6 @@ void installQuitSignalHandling()
     if (::GetConsoleWindow() == nullptr)
         (void) ::AttachConsole (ATTACH_PARENT_PROCESS);
     (void) ::SetConsoleCtrlHandler (&onConsoleEvent, TRUE);
-}
-
-void startDeliveringQuitSignals()
-{
-    const std::lock_guard<std::mutex> g (g_lock);
-    g_delivering = true;
-    if (g_quitPending)
-    {
-        g_quitPending = false;
-        postQuit();
-    }
-}
-
-void stopDeliveringQuitSignals()
-{
-    const std::lock_guard<std::mutex> g (g_lock);
-    g_delivering = false;
 }
 
 } // namespace lyrlink

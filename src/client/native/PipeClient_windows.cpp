@@ -4,7 +4,7 @@
 #include "client/ClientClock.h"
 #include "client/LyrLinkClient.h"
 
-#include "ipc/native/PipeAddress_windows.h"
+#include "ipc/native/OverlappedIo_windows.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,48 +27,12 @@ bool isEndOfStream (DWORD error)
            error == ERROR_NO_DATA;
 }
 
-enum class Io
-{
-    done,
-    failed,
-    timedOut
-};
+using Io = OverlappedIo;
 
-/** Runs one overlapped operation with a time limit; one given up is cancelled and waited for. */
+/** One overlapped operation on the pipe with a time limit. */
 template <typename Start> Io transfer (HANDLE pipe, Start start, DWORD timeoutMs, DWORD& bytes, DWORD& error)
 {
-    bytes = 0;
-    error = 0;
-    OVERLAPPED o {};
-    o.hEvent = ::CreateEventW (nullptr, TRUE, FALSE, nullptr);
-    if (o.hEvent == nullptr)
-    {
-        error = ::GetLastError();
-        return Io::failed;
-    }
-
-    Io outcome = Io::done;
-    if (! start (o))
-    {
-        error = ::GetLastError();
-        if (error != ERROR_IO_PENDING)
-            outcome = Io::failed;
-    }
-    if (outcome == Io::done)
-    {
-        const DWORD woken = ::WaitForSingleObject (o.hEvent, timeoutMs);
-        if (woken != WAIT_OBJECT_0)
-            ::CancelIoEx (pipe, &o);
-        if (::GetOverlappedResult (pipe, &o, &bytes, TRUE))
-            error = 0; // completed, perhaps just before the cancel
-        else
-        {
-            error = ::GetLastError();
-            outcome = woken == WAIT_TIMEOUT ? Io::timedOut : Io::failed;
-        }
-    }
-    ::CloseHandle (o.hEvent);
-    return outcome;
+    return runOverlapped (pipe, start, timeoutMs, nullptr, bytes, error);
 }
 } // namespace
 

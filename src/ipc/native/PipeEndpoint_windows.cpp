@@ -9,6 +9,7 @@
 // handle, and close() closes the handle only once they have all left it.
 #include "ipc/native/PipeEndpoint_windows.h"
 
+#include "ipc/native/OverlappedIo_windows.h"
 #include "ipc/native/PipeAddress_windows.h"
 
 #include <algorithm>
@@ -168,7 +169,7 @@ public:
                     return static_cast<int> (got);
                 continue; // a write of no bytes
             }
-            if (outcome == Io::closed)
+            if (outcome == Io::stopped)
                 return -1;
             // The client closed its end (or was cut off): it is gone.
             dropClient (use.pipe, use.generation);
@@ -201,7 +202,7 @@ public:
         // How much of a cancelled write reached the pipe's buffer is not reported reliably, so
         // every write given up counts as cut off.
         const bool whole = outcome == Io::done && written == size;
-        if (! whole && outcome != Io::closed)
+        if (! whole && outcome != Io::stopped)
             dropClient (use.pipe, use.generation);
         return whole;
     }
@@ -228,13 +229,7 @@ public:
     }
 
 private:
-    enum class Io
-    {
-        done,     // the operation completed (perhaps only just before a cancel)
-        failed,   // it failed; error says why
-        timedOut, // cancelled after the time limit
-        closed    // cancelled by close()
-    };
+    using Io = OverlappedIo;
 
     /** One thread's use of the handle, counted in m_users while it lasts; taken with the state
         that the use starts from. */
@@ -269,43 +264,11 @@ private:
         uint64_t generation = 0;
     };
 
-    /** Starts one overlapped operation and waits for it, at most timeoutMs and never past
-        close(). An operation that is given up is cancelled and waited for, so its buffer and
-        record are free again when this returns; bytes says how much it moved. */
+    /** One overlapped operation, at most timeoutMs and never past close(). */
     Io transfer (HANDLE pipe, const std::function<BOOL (OVERLAPPED&)>& start, DWORD timeoutMs, DWORD& bytes,
                  DWORD& error)
     {
-        bytes = 0;
-        error = 0;
-        OVERLAPPED o {};
-        o.hEvent = ::CreateEventW (nullptr, TRUE, FALSE, nullptr);
-        if (o.hEvent == nullptr)
-        {
-            error = ::GetLastError();
-            return Io::failed;
-        }
-        const HandleCloser closeEvent { o.hEvent };
-
-        if (! start (o))
-        {
-            error = ::GetLastError();
-            if (error != ERROR_IO_PENDING)
-                return Io::failed;
-        }
-
-        const HANDLE events[2] = { o.hEvent, m_closeEvent };
-        const DWORD woken = ::WaitForMultipleObjects (2, events, FALSE, timeoutMs);
-        if (woken != WAIT_OBJECT_0)
-            ::CancelIoEx (pipe, &o);
-        if (::GetOverlappedResult (pipe, &o, &bytes, TRUE))
-        {
-            error = 0;
-            return Io::done;
-        }
-        error = ::GetLastError();
-        if (woken == WAIT_OBJECT_0 + 1)
-            return Io::closed;
-        return woken == WAIT_TIMEOUT ? Io::timedOut : Io::failed;
+        return runOverlapped (pipe, start, timeoutMs, m_closeEvent, bytes, error);
     }
 
     /** Waits for the next client; false once the endpoint is closed. */
@@ -317,7 +280,7 @@ private:
             DWORD error = 0;
             const auto outcome = transfer (
                 pipe, [pipe] (OVERLAPPED& o) { return ::ConnectNamedPipe (pipe, &o); }, INFINITE, bytes, error);
-            if (outcome == Io::closed)
+            if (outcome == Io::stopped)
                 return false;
             if (outcome == Io::done || error == ERROR_PIPE_CONNECTED)
             {

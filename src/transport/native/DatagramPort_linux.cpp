@@ -1,8 +1,8 @@
 #include "transport/native/DatagramPort_linux.h"
+#include "transport/native/HostLookup.h"
 
 #include <arpa/inet.h>
 #include <atomic>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -118,24 +118,7 @@ public:
         return std::make_unique<LinuxDatagramSender> (fd);
     }
 
-    bool resolve (const char* host, Ipv4& address) override
-    {
-        in_addr a {};
-        if (::inet_pton (AF_INET, host, &a) == 1)
-        {
-            address = a.s_addr;
-            return true;
-        }
-        addrinfo hints {};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* result = nullptr;
-        if (::getaddrinfo (host, nullptr, &hints, &result) != 0 || result == nullptr)
-            return false;
-        address = reinterpret_cast<const sockaddr_in*> (result->ai_addr)->sin_addr.s_addr;
-        ::freeaddrinfo (result);
-        return true;
-    }
+    bool resolve (const char* host, Ipv4& address) override { return resolveIpv4 (host, address); }
 
     void close() override
     {

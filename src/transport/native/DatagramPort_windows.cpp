@@ -1,4 +1,5 @@
 #include "transport/native/DatagramPort_windows.h"
+#include "transport/native/HostLookup.h"
 #include "transport/native/Winsock_windows.h"
 
 #include <ws2tcpip.h>
@@ -138,24 +139,7 @@ public:
         return std::make_unique<WindowsDatagramSender> (s);
     }
 
-    bool resolve (const char* host, Ipv4& address) override
-    {
-        in_addr a {};
-        if (::inet_pton (AF_INET, host, &a) == 1)
-        {
-            address = a.s_addr;
-            return true;
-        }
-        addrinfo hints {};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* result = nullptr;
-        if (::getaddrinfo (host, nullptr, &hints, &result) != 0 || result == nullptr)
-            return false;
-        address = reinterpret_cast<const sockaddr_in*> (result->ai_addr)->sin_addr.s_addr;
-        ::freeaddrinfo (result);
-        return true;
-    }
+    bool resolve (const char* host, Ipv4& address) override { return resolveIpv4 (host, address); }
 
     void close() override
     {

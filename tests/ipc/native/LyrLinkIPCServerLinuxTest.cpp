@@ -71,15 +71,6 @@ bool isThreadAsleep (pid_t tid)
     return end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S';
 }
 
-/** ProcessConnect on a fresh master connection (closed afterwards); the reply's result. */
-uint32_t connectProcess (RealPipeHarness& h, uint32_t pid)
-{
-    auto master = h.open (kPipeBaseName);
-    ProcMsg reply;
-    EXPECT_EQ (h.exchange (*master, makeProcMsg (KIND_PROCESS_CONNECT, pid, 0, 0), reply), Status::ok);
-    return reply.result;
-}
-
 } // namespace
 
 TEST (LyrLinkIPCServer, AClientRunningAsAnotherUserIsRefused)
