@@ -7,10 +7,7 @@
 
 #include <thread>
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "app/native/WinApi_windows.h"
 
 namespace lyrlink::client
 {

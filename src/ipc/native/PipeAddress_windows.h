@@ -2,13 +2,7 @@
 // local machine's pipe folder "\\.\pipe\" and the name. Header-only and free of JUCE.
 #pragma once
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN // no winsock.h, which would clash with a later winsock2.h
-#endif
-#include <windows.h>
+#include "app/native/WinApi_windows.h"
 
 #include <string>
 

@@ -2,13 +2,7 @@
 // walked until an entry with the id turns up. A process that has ended is not in the snapshot.
 #include "ipc/native/ProcessLookup_windows.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN // no winsock.h, which would clash with a later winsock2.h
-#endif
-#include <windows.h>
+#include "app/native/WinApi_windows.h"
 
 #include <tlhelp32.h>
 

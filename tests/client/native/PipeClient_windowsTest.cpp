@@ -4,13 +4,7 @@
 #include "ipc/native/PipeEndpoint_windows.h"
 #include "support/PipeTestSupport.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN // no winsock.h, which would clash with a later winsock2.h
-#endif
-#include <windows.h>
+#include "app/native/WinApi_windows.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,7 @@
 // The Tool Help lookup of the client application monitor on the real process list.
 #include "ipc/native/ProcessLookup_windows.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN // no winsock.h, which would clash with a later winsock2.h
-#endif
-#include <windows.h>
+#include "app/native/WinApi_windows.h"
 
 #include <gtest/gtest.h>
 
